@@ -1,0 +1,55 @@
+// The program driver: the entry and its run settings, sampling-rate validation and run
+// preparation, the interpolation run loop, the progress meter and the fatal-signal handler.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gpstime/gpstime.h"
+#include "rinex/rinex.h"
+
+extern const char* const versionBanner;
+
+// Settings of one run: from the command line, then from the input's header and first epochs.
+struct RunSettings {
+  std::string inputFileName;
+  std::string outputFileName;
+  std::string startText = "19700101000000";
+  std::string endText = "21000101000000";
+  int32_t increment = 0;
+  bool listEpochs = false;
+  uint64_t inputSize = 0;
+
+  uint16_t samplingRate = 0;
+  uint16_t epochsPerGap = 0;
+  GpsTime windowStart;
+  GpsTime windowEnd;
+  RINEXHeader inputHeader;
+  RINEXHeader outputHeader;
+};
+
+// The whole program; returns the exit status of a completed run (fatal paths end the process).
+int epofillMain(int argc, char** argv);
+
+// Reads the header and the first two epochs; fixes samplingRate and epochsPerGap.
+void establishSamplingRate(LineReader& input, RunSettings& run);
+// Reads the header again from the rewound input, starts the progress meter, builds the time
+// window and the output header.
+void prepareRun(LineReader& input, RunSettings& run);
+// Writes the output header, the original epochs and the interpolated ones; returns at the end
+// of the input after "Interpolation complete.".
+void runInterpolation(LineReader& input, OutputFile& output, RunSettings& run);
+
+// The length of a gap between two epochs in whole seconds (rounded to 0.1 s, then truncated).
+int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier);
+
+// "YYYYMMDDhhmmss" read by fixed columns, as a GPS time.
+GpsTime windowTime(const std::string& text);
+
+// Progress meter: a scale of 57 marks drawn on standard output.
+int progress_init(const char* title, int64_t total);
+int progress_update(int64_t position);
+
+// Fatal-signal handler: one error line on standard error and exit status 1.
+void handleFatalSignal(int signalNumber);
+void installFatalSignalHandlers();

@@ -1,0 +1,181 @@
+#include <array>
+#include <cstdio>
+
+#include "driver/driver.h"
+#include "interp/interp.h"
+
+namespace {
+
+constexpr int WINDOW_SIZE = MAX_POINTS;  // accepted epochs kept as interpolation points
+constexpr const char* ORIGINAL_LABEL = "    Writing original epoch: ";
+constexpr const char* INTERPOLATED_LABEL = "Writing interpolated epoch: ";
+
+std::string timeText(const GpsTime& time) {
+  CalendarTime t = time.toCalendarTime();
+  char text[160];
+  std::snprintf(text, sizeof text, "%3d%3d%3d%3d%3d%#11.7g", t.year % 100, t.month, t.day, t.hour, t.minute, t.seconds);
+  return text;
+}
+
+std::string totalText(const GpsTime& time) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%#.7g", time.totalSeconds());
+  return text;
+}
+
+// The last accepted epochs, oldest first, in a ring of records that are reused for the run.
+class EpochWindow {
+ public:
+  int size() const { return size_; }
+  // Position 1 is the oldest, size() the newest.
+  RINEXEpoch& at(int position) { return slots_[static_cast<std::size_t>((head_ + position - 1) % WINDOW_SIZE)]; }
+  void append(const RINEXEpoch& epoch) {
+    slots_[static_cast<std::size_t>((head_ + size_) % WINDOW_SIZE)] = epoch;
+    ++size_;
+  }
+  void dropOldest() {
+    head_ = (head_ + 1) % WINDOW_SIZE;
+    --size_;
+  }
+  // The window as the list the generation walks.
+  const EpochNode* list() {
+    for (int p = 1; p <= size_; ++p) {
+      nodes_[static_cast<std::size_t>(p - 1)].epoch = &at(p);
+      nodes_[static_cast<std::size_t>(p - 1)].next = p < size_ ? &nodes_[static_cast<std::size_t>(p)] : nullptr;
+    }
+    return size_ > 0 ? &nodes_[0] : nullptr;
+  }
+
+ private:
+  std::array<RINEXEpoch, WINDOW_SIZE> slots_;
+  std::array<EpochNode, WINDOW_SIZE> nodes_;
+  int head_ = 0;
+  int size_ = 0;
+};
+
+class RunLoop {
+ public:
+  RunLoop(LineReader& input, OutputFile& output, RunSettings& run)
+      : input_(input), output_(output), run_(run), generated_(MAX_GENERATED_EPOCHS) {}
+
+  void run() {
+    while (readEpoch(input_, run_.inputHeader, current_)) {
+      if (current_.isEvent())
+        placeEvent();
+      else
+        acceptEpoch();
+    }
+    finish();
+  }
+
+ private:
+  // Event records follow the observation epoch before them; those before the first
+  // observation epoch follow the header; those after an epoch outside the window go with it.
+  void placeEvent() {
+    if (!seenObservation_)
+      leadingEvents_ += current_.eventText;
+    else if (lastAccepted_)
+      window_.at(window_.size()).followingEvents += current_.eventText;
+  }
+
+  void acceptEpoch() {
+    const GpsTime time = current_.time;
+    if (seenAccepted_ && !(previousTime_ < time)) {
+      consoleErr("\n\n*** ERROR: Epoch times out of synch between " + timeText(previousTime_) + " (" +
+                 totalText(previousTime_) + ") " + " and " + timeText(time) + " (" + totalText(time) + ") " + ".\n");
+      fatalExit();
+    }
+    previousTime_ = time;
+    seenObservation_ = true;
+    lastAccepted_ = time >= run_.windowStart && time < run_.windowEnd;
+    if (!lastAccepted_) return;
+
+    if (!run_.listEpochs) progress_update(static_cast<int64_t>(input_.position()));
+    ++acceptedCount_;
+    if (!seenAccepted_) {
+      seenAccepted_ = true;
+      run_.outputHeader.firstObservation = time.toCalendarTime();
+      writeHeader(output_, run_.outputHeader);
+      if (!leadingEvents_.empty()) output_.writeLines(leadingEvents_);
+      leadingEvents_.clear();
+    }
+    if (acceptedCount_ > WINDOW_SIZE) {
+      if (firstWindowPending_) {
+        firstWindowPending_ = false;
+        for (int p = 1; p <= 4; ++p) writeOriginalAndGap(p);
+      } else {
+        writeOriginalAndGap(4);
+      }
+      window_.dropOldest();
+    }
+    window_.append(current_);
+  }
+
+  void finish() {
+    if (acceptedCount_ >= WINDOW_SIZE) {
+      // With exactly eight accepted epochs the first full window was never written.
+      int first = firstWindowPending_ ? 1 : 4;
+      for (int p = first; p < WINDOW_SIZE; ++p) writeOriginalAndGap(p);
+      writeOriginal(WINDOW_SIZE);
+    } else if (acceptedCount_ > 0) {
+      for (int p = 1; p <= window_.size(); ++p) writeOriginal(p);
+      consoleErr("\n*** Warning: Only " + std::to_string(acceptedCount_) +
+                 " epochs lie inside the time window; at least 8 are needed to interpolate.\n"
+                 "    The original epochs were copied without interpolation.\n");
+    } else {
+      consoleErr("\n*** Warning: No epoch lies inside the time window; the output file is empty.\n");
+    }
+    consoleOut("\nInterpolation complete.\n");
+  }
+
+  void writeOriginal(int position) {
+    const RINEXEpoch& epoch = window_.at(position);
+    writeEpoch(output_, run_.outputHeader, epoch);
+    traceEpochTime(run_.listEpochs, ORIGINAL_LABEL, epoch.time);
+    if (!epoch.followingEvents.empty()) output_.writeLines(epoch.followingEvents);
+  }
+
+  void writeOriginalAndGap(int position) {
+    writeOriginal(position);
+    fillGap(position);
+  }
+
+  void fillGap(int position) {
+    const GpsTime opening = window_.at(position).time;
+    if (gapSeconds(window_.at(position + 1).time, opening) != run_.samplingRate) return;
+    EpochGenerationRequest request;
+    request.baseTime = opening;
+    request.window = window_.list();
+    request.numPoints = static_cast<uint16_t>(window_.size());
+    request.numObsTypes = run_.outputHeader.dataTypeCount();
+    request.numEpochs = run_.epochsPerGap;
+    request.increment = static_cast<double>(run_.increment);
+    request.output = generated_.data();
+    generateEpochs(request);
+    for (int k = 0; k < run_.epochsPerGap && k < MAX_GENERATED_EPOCHS; ++k) {
+      writeEpoch(output_, run_.outputHeader, generated_[static_cast<std::size_t>(k)]);
+      traceEpochTime(run_.listEpochs, INTERPOLATED_LABEL, generated_[static_cast<std::size_t>(k)].time);
+    }
+  }
+
+  LineReader& input_;
+  OutputFile& output_;
+  RunSettings& run_;
+  RINEXEpoch current_;
+  EpochWindow window_;
+  std::vector<RINEXEpoch> generated_;
+  GpsTime previousTime_;
+  unsigned long acceptedCount_ = 0;
+  bool seenAccepted_ = false;       // an epoch inside the window has been met
+  bool seenObservation_ = false;    // an observation epoch has been read
+  bool lastAccepted_ = false;       // the last observation epoch read lies inside the window
+  bool firstWindowPending_ = true;
+  std::string leadingEvents_;
+};
+
+}  // namespace
+
+void runInterpolation(LineReader& input, OutputFile& output, RunSettings& run) {
+  RunLoop loop(input, output, run);
+  loop.run();
+}

@@ -1,0 +1,243 @@
+#include <algorithm>
+
+#include "rinex/fields.h"
+#include "rinex/rinex.h"
+
+namespace {
+
+// Epoch line columns (1-based first column, width).
+constexpr int EPOCH_LINE_COLUMNS = 80;
+constexpr int YEAR_COL = 1, YEAR_W = 3;
+constexpr int MONTH_COL = 4, MONTH_W = 3;
+constexpr int DAY_COL = 7, DAY_W = 3;
+constexpr int HOUR_COL = 10, HOUR_W = 3;
+constexpr int MINUTE_COL = 13, MINUTE_W = 3;
+constexpr int SECONDS_COL = 16, SECONDS_W = 11;
+constexpr int FLAG_COL = 27, FLAG_W = 3;
+constexpr int COUNT_COL = 30, COUNT_W = 3;
+constexpr int SATELLITE_COL = 33, SATELLITE_W = 3;  // system letter, then a 2-digit number
+constexpr int SATELLITES_PER_LINE = 12;
+constexpr int CLOCK_COL = 69, CLOCK_W = 12;
+constexpr std::size_t CLOCK_MIN_LINE = 79;  // shorter epoch lines carry no clock offset
+constexpr int CONTINUATION_INDENT = 32;
+
+// Data lines: five observations of 16 columns (value F14.3, loss of lock, signal strength).
+constexpr int OBS_PER_LINE = 5;
+constexpr int OBS_FIELD_W = 16;
+constexpr int OBS_VALUE_W = 14;
+
+// Event records: epoch flags 2-5 are followed by special records, 6 by cycle-slip records.
+constexpr int FIRST_EVENT_FLAG = 2;
+constexpr int CYCLE_SLIP_FLAG = 6;
+
+bool isBlankLine(std::string_view line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+int linesPerSatellite(int types) { return types > OBS_PER_LINE ? (types + OBS_PER_LINE - 1) / OBS_PER_LINE : 1; }
+
+int continuationLines(int satellites) {
+  return satellites > SATELLITES_PER_LINE ? (satellites - 1) / SATELLITES_PER_LINE : 0;
+}
+
+void resetSatellite(SatelliteObservations& sat) {
+  sat.system = ' ';
+  sat.prn = UNSET;
+  for (ObservationValue& o : sat.obs) o = ObservationValue();
+}
+
+void readSatelliteList(std::string_view line, RINEXEpoch& epoch, int first, int count) {
+  for (int i = first; i < count && i < first + SATELLITES_PER_LINE; ++i) {
+    int col = SATELLITE_COL + SATELLITE_W * (i - first);
+    std::string_view letter = fieldText(line, col, 1);
+    SatelliteObservations& sat = epoch.satellites[static_cast<std::size_t>(i)];
+    sat.system = letter.empty() ? ' ' : letter[0];
+    sat.prn = toInt16(fieldInt(line, col + 1, 2));
+  }
+}
+
+void readObservations(std::string_view line, SatelliteObservations& sat, int firstType, int types) {
+  for (int j = firstType; j < types && j < firstType + OBS_PER_LINE; ++j) {
+    int col = 1 + OBS_FIELD_W * (j - firstType);
+    double value = fieldDecimal(line, col, OBS_VALUE_W);
+    if (value == 0.0) continue;  // blank or zero: absent, whatever the indicators say
+    ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
+    o.present = 1;
+    o.value = value;
+    std::string_view lli = fieldText(line, col + OBS_VALUE_W, 1);
+    if (!lli.empty() && lli[0] != ' ') o.lli = toInt16(parseInteger(lli));
+    std::string_view strength = fieldText(line, col + OBS_VALUE_W + 1, 1);
+    if (!strength.empty() && strength[0] != ' ') o.signalStrength = toInt16(parseInteger(strength));
+  }
+}
+
+// Copies the lines of an event record as they stand.
+void appendVerbatim(std::string& text, std::string_view line) {
+  text.append(line.data(), line.size());
+  text.push_back('\n');
+}
+
+void readEventRecord(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch, int count) {
+  long long lines = count;
+  if (epoch.epochFlag == CYCLE_SLIP_FLAG)
+    lines = continuationLines(count) + static_cast<long long>(count) * linesPerSatellite(header.dataTypeCount());
+  std::string_view line;
+  for (long long n = 0; n < lines && input.nextLine(line); ++n) appendVerbatim(epoch.eventText, line);
+}
+
+}  // namespace
+
+void reserveEpoch(RINEXEpoch& epoch, int satellites, int types) {
+  std::size_t typeSlots = static_cast<std::size_t>(std::max(types, MAX_OBS_TYPES));
+  if (epoch.satellites.size() < static_cast<std::size_t>(satellites))
+    epoch.satellites.resize(static_cast<std::size_t>(satellites));
+  for (SatelliteObservations& sat : epoch.satellites)
+    if (sat.obs.size() < typeSlots) sat.obs.resize(typeSlots);
+}
+
+void initEpoch(RINEXEpoch& epoch) {
+  static const GpsTime placeholder = gpsTimeFromCalendar(UNSET, 1, 1, 0, 0, 0.0);
+  epoch.time = placeholder;
+  epoch.epochFlag = UNSET;
+  epoch.numSatellites = UNSET;
+  for (SatelliteObservations& sat : epoch.satellites) resetSatellite(sat);
+  epoch.clockOffset = UNSET_CLOCK;
+  epoch.eventText.clear();
+  epoch.followingEvents.clear();
+}
+
+int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch) {
+  std::string_view line;
+  do {
+    if (!input.nextLine(line)) return 0;
+  } while (isBlankLine(line));
+
+  initEpoch(epoch);
+  std::string_view full = line;
+  line = line.substr(0, EPOCH_LINE_COLUMNS);
+
+  int year = fieldInt(line, YEAR_COL, YEAR_W) + 1900;
+  if (header.firstObservation.year > year) year += 100;
+  CalendarTime t;
+  t.year = year;
+  t.month = fieldInt(line, MONTH_COL, MONTH_W);
+  t.day = fieldInt(line, DAY_COL, DAY_W);
+  t.hour = fieldInt(line, HOUR_COL, HOUR_W);
+  t.minute = fieldInt(line, MINUTE_COL, MINUTE_W);
+  t.seconds = fieldDecimal(line, SECONDS_COL, SECONDS_W);
+  epoch.time = gpsTimeFromCalendar(t);
+  epoch.epochFlag = toInt16(fieldInt(line, FLAG_COL, FLAG_W));
+  epoch.numSatellites = fieldInt(line, COUNT_COL, COUNT_W);
+  int count = epoch.usedSatellites();
+
+  if (epoch.epochFlag >= FIRST_EVENT_FLAG && epoch.epochFlag <= CYCLE_SLIP_FLAG) {
+    appendVerbatim(epoch.eventText, full);
+    readEventRecord(input, header, epoch, count);
+    return 1;
+  }
+
+  int types = header.dataTypeCount();
+  reserveEpoch(epoch, count, types);
+  if (full.size() >= CLOCK_MIN_LINE) epoch.clockOffset = fieldDecimal(line, CLOCK_COL, CLOCK_W);
+  readSatelliteList(line, epoch, 0, count);
+  for (int first = SATELLITES_PER_LINE; first < count; first += SATELLITES_PER_LINE) {
+    if (!input.nextLine(line)) return 1;
+    readSatelliteList(line.substr(0, EPOCH_LINE_COLUMNS), epoch, first, count);
+  }
+
+  int perSatellite = linesPerSatellite(types);
+  for (int s = 0; s < count; ++s) {
+    SatelliteObservations& sat = epoch.satellites[static_cast<std::size_t>(s)];
+    for (int l = 0; l < perSatellite; ++l) {
+      if (!input.nextLine(line)) return 1;
+      readObservations(line, sat, l * OBS_PER_LINE, types);
+    }
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+void writeSatelliteField(std::string& out, const SatelliteObservations& sat) {
+  if (sat.prn == UNSET) {
+    out.append(SATELLITE_W, ' ');
+  } else {
+    out.push_back(sat.system);
+    appendInt(out, sat.prn, 2);
+  }
+}
+
+void writeOptionalInt(std::string& out, long long value, int width) {
+  if (value == UNSET)
+    out.append(static_cast<std::size_t>(width), ' ');
+  else
+    appendInt(out, value, width);
+}
+
+}  // namespace
+
+void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch) {
+  if (epoch.isEvent()) {
+    output.writeLines(epoch.eventText);
+    return;
+  }
+  std::string& out = output.buffer();
+  CalendarTime t = epoch.time.toCalendarTime();
+  appendInt(out, t.year % 100, 3);
+  appendInt(out, t.month, 3);
+  appendInt(out, t.day, 3);
+  appendInt(out, t.hour, 3);
+  appendInt(out, t.minute, 3);
+  if (output.fixedNotation)
+    appendFixed(out, t.seconds, 7, SECONDS_W);
+  else
+    appendGeneral(out, t.seconds, 7, SECONDS_W);
+  writeOptionalInt(out, epoch.epochFlag, FLAG_W);
+  writeOptionalInt(out, epoch.numSatellites, COUNT_W);
+
+  int count = epoch.usedSatellites();
+  for (int i = 0; i < SATELLITES_PER_LINE; ++i)
+    writeSatelliteField(out, epoch.satellites[static_cast<std::size_t>(i)]);
+  if (epoch.clockOffset == UNSET_CLOCK) {
+    out.append(CLOCK_W, ' ');
+  } else {
+    appendFixed(out, epoch.clockOffset, 9, CLOCK_W);
+  }
+  output.fixedNotation = true;
+  output.endLine();
+
+  for (int first = SATELLITES_PER_LINE; first < count; first += SATELLITES_PER_LINE) {
+    std::string& cont = output.buffer();
+    cont.append(CONTINUATION_INDENT, ' ');
+    for (int i = first; i < first + SATELLITES_PER_LINE; ++i) {
+      if (i < count)
+        writeSatelliteField(cont, epoch.satellites[static_cast<std::size_t>(i)]);
+      else
+        cont.append(SATELLITE_W, ' ');
+    }
+    output.endLine();
+  }
+
+  if (epoch.numSatellites == UNSET) return;
+  int types = header.dataTypeCount();
+  for (int s = 0; s < count; ++s) {
+    const SatelliteObservations& sat = epoch.satellites[static_cast<std::size_t>(s)];
+    for (int j = 0; j < types; ++j) {
+      if (j > 0 && j % OBS_PER_LINE == 0) output.endLine();
+      std::string& data = output.buffer();
+      const ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
+      if (!o.present) {
+        data.append(OBS_FIELD_W, ' ');
+        continue;
+      }
+      appendFixed(data, o.value, 3, OBS_VALUE_W);
+      writeOptionalInt(data, o.lli, 1);
+      writeOptionalInt(data, o.signalStrength, 1);
+    }
+    output.endLine();
+  }
+}

@@ -1,0 +1,227 @@
+// RINEX version 2 observation files: the header and epoch records, their readers and
+// writers, the text input and buffered output they work on, and the fatal-exit path.
+//
+// Records are plain values. Integer fields use 9999 for "holds nothing", text fields the
+// empty text; an observation's presence is told by its own flag. The readers take fields
+// by 1-based column and width and never read past the end of a line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gpstime/gpstime.h"
+
+// Sizes of the classic layout: a first epoch line lists 12 satellites, a first
+// "# / TYPES OF OBSERV" line 9 types. Files may hold more; the records grow with them.
+constexpr int MAX_SATELLITES = 12;
+constexpr int MAX_OBS_TYPES = 9;
+constexpr int MAX_HEADER_SATELLITES = 35;  // wavelength-factor satellites kept
+constexpr int MAX_GENERATED_EPOCHS = 30;
+
+constexpr int UNSET = 9999;
+constexpr double UNSET_CLOCK = 9999.0;
+constexpr double UNSET_VALUE = 99999999999.9;
+
+// Observation-type codes; slot k of the header's list describes observation k of every satellite.
+enum ObservationType : uint8_t { L1 = 0, L2, C1, P1, P2, D1, D2, T1, T2, OBS_NONE };
+extern const char* const observationTypeNames[OBS_NONE];
+
+// ---------------------------------------------------------------------------------------------
+// Fatal exit. Every fatal path prints its message and then calls fatalExit(), which flushes the
+// output file and ends the process with status 1. Tests and fuzz targets may install a handler
+// that unwinds instead (it must not return normally; if it does, the process still exits).
+
+using FatalHandler = void (*)();
+void setFatalHandler(FatalHandler handler);
+[[noreturn]] void fatalExit();
+
+// Console lines of the stream-based code: each line end flushes.
+void consoleOut(std::string_view text);
+void consoleErr(std::string_view text);
+
+// ---------------------------------------------------------------------------------------------
+// Line input from a file descriptor or from memory. Line ends (LF, or CR LF) are not kept.
+
+class LineReader {
+ public:
+  LineReader() = default;
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
+
+  // Opens a regular file. Returns false (errno set) when it cannot be opened or is a folder.
+  bool open(const std::string& name);
+  bool isRegularFile() const { return regular_; }
+  void openMemory(std::string_view text);
+  void close();
+
+  // False at the end of the input. A read error is fatal ("Unable to read file").
+  bool readLine(std::string& line);
+  // The same, as a view into the reader's buffer that stays valid until the next read.
+  bool nextLine(std::string_view& line);
+  // Bytes of the input consumed by the lines read so far.
+  uint64_t position() const { return position_; }
+  // Size in bytes; the position goes back to the first byte.
+  uint64_t measureSize();
+  void rewind();
+  const std::string& name() const { return name_; }
+
+ private:
+  bool fill();
+
+  std::string name_;
+  int fd_ = -1;
+  bool regular_ = false;
+  bool memory_ = false;
+  bool eof_ = false;
+  std::string_view memoryText_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  uint64_t position_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Buffered text output to a file or to memory. A write error is fatal ("Unable to write file").
+// The buffer is flushed when it fills, on close and before every fatal exit, so the file then
+// holds every line written before.
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  bool open(const std::string& name);  // creates or empties; false (errno set) on failure
+  void openMemory();                   // collects the text; contents() returns it
+  void close();                        // flushes; a failure is fatal
+  const std::string& contents() const { return text_; }
+  const std::string& name() const { return name_; }
+
+  // The text of the line being written; endLine() ends it.
+  std::string& buffer() { return text_; }
+  void put(char c) { text_.push_back(c); }
+  void write(std::string_view s) { text_.append(s.data(), s.size()); }
+  void blanks(std::size_t n) { text_.append(n, ' '); }
+  void endLine();
+  // Appends whole lines, each already ended by '\n'.
+  void writeLines(std::string_view lines);
+  void flush();
+  // Writes what is buffered with write(2) only; for the fatal-signal handler.
+  void flushFromSignal();
+
+  // Whether reals of the seconds field print in fixed notation: a formatted stream keeps
+  // fixed notation once the header's TIME OF FIRST OBS sets it, and the seconds of the
+  // first epoch are formatted before the epoch writer sets it again.
+  bool fixedNotation = false;
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  bool memory_ = false;
+  std::string text_;
+  volatile std::size_t committed_ = 0;  // bytes of whole lines in text_
+  volatile std::size_t written_ = 0;    // bytes of text_ already on the file
+};
+
+// The output that a fatal exit or a fatal signal flushes (the one open file of the run).
+void flushOutputsFromSignal();
+
+// ---------------------------------------------------------------------------------------------
+// Header
+
+struct WavelengthSatellite {
+  std::string system;  // one letter or ""
+  int16_t prn = UNSET;
+};
+
+struct HeaderSatellite {
+  std::string system;  // one letter or ""
+  int16_t prn = UNSET;
+  std::vector<int32_t> observationCounts = std::vector<int32_t>(MAX_OBS_TYPES, UNSET);
+};
+
+struct RINEXHeader {
+  std::string version, fileType, satelliteSystem;
+  std::string program, runBy, date;
+  std::string comments;  // 60 characters per COMMENT line, run together
+  std::string markerName, markerNumber;
+  std::string observer, agency;
+  std::string receiverNumber, receiverType, receiverVersion;
+  std::string antennaNumber, antennaType;
+  std::string approxPositionX, approxPositionY, approxPositionZ;
+  std::string antennaDeltaH, antennaDeltaE, antennaDeltaN;
+  int16_t wavelengthFactorL1 = UNSET;
+  int16_t wavelengthFactorL2 = UNSET;
+  int32_t wavelengthSatelliteCount = UNSET;
+  std::vector<WavelengthSatellite> wavelengthSatellites =
+      std::vector<WavelengthSatellite>(MAX_HEADER_SATELLITES);
+  int32_t observationTypeCount = UNSET;
+  // At least 9 slots; code OBS_NONE for an empty slot or a code outside the list, whose
+  // text is kept in observationTypeTexts (trimmed, "" for an empty slot).
+  std::vector<uint8_t> observationTypes = std::vector<uint8_t>(MAX_OBS_TYPES, OBS_NONE);
+  std::vector<std::string> observationTypeTexts = std::vector<std::string>(MAX_OBS_TYPES);
+  int32_t interval = UNSET;
+  CalendarTime firstObservation{UNSET, 1, 1, 0, 0, 0.0};
+  CalendarTime lastObservation{UNSET, 1, 1, 0, 0, 0.0};
+  std::string receiverClockOffsetApplied;  // RCV CLOCK OFFS APPL, columns 1-60 as read
+  std::string leapSeconds;                 // LEAP SECONDS, columns 1-60 as read
+  bool hasReceiverClockOffsetApplied = false;
+  bool hasLeapSeconds = false;
+  int16_t satelliteCount = UNSET;
+  std::vector<HeaderSatellite> satellites;  // PRN / # OF OBS entries in file order
+
+  // Number of observations each satellite carries in the epoch records.
+  int dataTypeCount() const { return observationTypeCount > 0 && observationTypeCount != UNSET
+                                         ? observationTypeCount : 0; }
+};
+
+void initHeader(RINEXHeader& header);
+// Reads up to and including END OF HEADER. Ends the process on a fatal finding.
+void readHeader(LineReader& input, RINEXHeader& header);
+void writeHeader(OutputFile& output, const RINEXHeader& header);
+
+// ---------------------------------------------------------------------------------------------
+// Epochs
+
+struct ObservationValue {
+  int16_t present = 0;
+  double value = UNSET_VALUE;
+  int16_t lli = UNSET;
+  int16_t signalStrength = UNSET;
+};
+
+struct SatelliteObservations {
+  char system = ' ';
+  int16_t prn = UNSET;
+  std::vector<ObservationValue> obs = std::vector<ObservationValue>(MAX_OBS_TYPES);
+};
+
+struct RINEXEpoch {
+  GpsTime time;
+  int16_t epochFlag = UNSET;
+  int32_t numSatellites = UNSET;
+  // At least 12 slots; more when the epoch lists more satellites.
+  std::vector<SatelliteObservations> satellites = std::vector<SatelliteObservations>(MAX_SATELLITES);
+  double clockOffset = UNSET_CLOCK;
+  // An event record (epoch flag 2 to 6) is kept as its lines, verbatim, each ended by '\n'.
+  std::string eventText;
+  // Event records that followed this epoch in the input; written right after it.
+  std::string followingEvents;
+
+  bool isEvent() const { return !eventText.empty(); }
+  // Satellites used: the count when it is set and not negative.
+  int usedSatellites() const { return numSatellites == UNSET || numSatellites < 0 ? 0 : numSatellites; }
+};
+
+void initEpoch(RINEXEpoch& epoch);
+// Makes room for this many satellites and observation types (never shrinks).
+void reserveEpoch(RINEXEpoch& epoch, int satellites, int types);
+// Reads the next observation epoch or event record. Returns 1 when one was read, 0 at the end
+// of the input (the record is then left as it was). Blank lines between records are skipped.
+int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch);
+void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Writes a synthetic RINEX 2 observation file: smooth signals, exact 80-column layout.
+
+Every observation of satellite s and type j at time t (seconds from the first epoch) is a
+polynomial of degree <= 3 in t, so interpolation of degree 7 reproduces it to rounding.
+"""
+import argparse
+import datetime
+import random
+import sys
+
+TYPES = ["L1", "L2", "C1", "P1", "P2", "D1", "D2", "T1", "T2"]
+
+
+def header_line(text, label):
+    return f"{text:<60.60}{label:<20}"
+
+
+def write_header(out, a, first):
+    lines = [
+        header_line(f"{a.version:>9}           {'OBSERVATION DATA':<20}{a.system:<20}", "RINEX VERSION / TYPE"),
+        header_line(f"{'gen_rinex':<20}{'epofill tests':<20}{'06-DEC-26 12:00':<20}", "PGM / RUN BY / DATE"),
+        header_line("Synthetic observations for tests and benchmarks", "COMMENT"),
+        header_line("SYNT", "MARKER NAME"),
+        header_line(f"{'SYNT 00001':<20}", "MARKER NUMBER"),
+        header_line(f"{'tester':<20}{'epofill':<40}", "OBSERVER / AGENCY"),
+        header_line(f"{'12345':<20}{'SYNTHETIC RECEIVER':<20}{'1.0':<20}", "REC # / TYPE / VERS"),
+        header_line(f"{'67890':<20}{'SYNTHETIC ANTENNA':<20}", "ANT # / TYPE"),
+        header_line(f"{'4027881.3000':>14}{'306998.7500':>14}{'4919498.6000':>14}", "APPROX POSITION XYZ"),
+        header_line(f"{'0.0000':>14}{'0.0000':>14}{'0.0000':>14}", "ANTENNA: DELTA H/E/N"),
+        header_line(f"{1:6d}{1:6d}", "WAVELENGTH FACT L1/2"),
+    ]
+    types = a.types.split(",")
+    for i in range(0, max(len(types), 1), 9):
+        chunk = "".join(f"{t:>6}" for t in types[i:i + 9])
+        lines.append(header_line((f"{len(types):6d}" if i == 0 else " " * 6) + chunk, "# / TYPES OF OBSERV"))
+    if a.interval_record:
+        lines.append(header_line(f"{a.interval:6d}", "INTERVAL"))
+    lines.append(header_line(
+        f"{first.year:6d}{first.month:6d}{first.day:6d}{first.hour:6d}{first.minute:6d}{first.second:13.7f}     GPS",
+        "TIME OF FIRST OBS"))
+    lines.append(header_line("", "END OF HEADER"))
+    for line in lines:
+        out.write(line.rstrip() + "\n" if a.strip else line + "\n")
+
+
+def signal(sat, j, t, a):
+    # Carrier phases and ranges of about 2e7, Dopplers of a few thousand; degree <= 3 in t.
+    base = 2.0e7 + 1.0e5 * sat + 1.0e3 * j
+    if TYPES[j % 9].startswith("D") if j < 9 else False:
+        base = -1000.0 * sat + 10.0 * j
+    t_h = t / 3600.0
+    return base + (37.0 + sat) * t_h * 100.0 + 0.5 * (sat - 5) * t_h * t_h + 0.01 * t_h ** 3
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__)
+    p.add_argument("--start", default="2001-08-28T00:00:00")
+    p.add_argument("--epochs", type=int, default=20)
+    p.add_argument("--interval", type=int, default=30)
+    p.add_argument("--no-interval-record", dest="interval_record", action="store_false")
+    p.add_argument("--sats", type=int, default=4, help="satellites per epoch (G01 ...)")
+    p.add_argument("--types", default="L1,L2,C1,P1,P2,D1,D2")
+    p.add_argument("--clock", action="store_true", help="write receiver clock offsets")
+    p.add_argument("--skip", default="", help="comma-separated epoch indices to leave out")
+    p.add_argument("--drop", default="", help="epoch:sat pairs whose satellite is left out")
+    p.add_argument("--blank", default="", help="epoch:sat:type values left blank")
+    p.add_argument("--version", default="2.10")
+    p.add_argument("--system", default="G (GPS)")
+    p.add_argument("--strip", action="store_true", help="cut trailing blanks")
+    p.add_argument("--seed", type=int, default=1)
+    a = p.parse_args()
+    random.seed(a.seed)
+    types = a.types.split(",")
+    start = datetime.datetime.fromisoformat(a.start)
+    skip = {int(x) for x in a.skip.split(",") if x}
+    drop = {tuple(int(v) for v in x.split(":")) for x in a.drop.split(",") if x}
+    blank = {tuple(int(v) for v in x.split(":")) for x in a.blank.split(",") if x}
+    out = sys.stdout
+    write_header(out, a, start)
+    for e in range(a.epochs):
+        if e in skip:
+            continue
+        t = e * a.interval
+        when = start + datetime.timedelta(seconds=t)
+        sats = [s for s in range(1, a.sats + 1) if (e, s) not in drop]
+        line = (f"{when.year % 100:3d}{when.month:3d}{when.day:3d}{when.hour:3d}{when.minute:3d}"
+                f"{when.second + when.microsecond / 1e6:11.7f}{0:3d}{len(sats):3d}")
+        for i, s in enumerate(sats):
+            if i and i % 12 == 0:
+                out.write(line + "\n")
+                line = " " * 32
+            line += f"G{s:2d}"
+        if a.clock:
+            line = line.ljust(68) + f"{1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t:12.9f}"
+        out.write((line.rstrip() if a.strip else line.ljust(80) if len(sats) <= 12 or a.clock else line) + "\n")
+        for s in sats:
+            fields = []
+            for j, _ in enumerate(types):
+                if (e, s, j) in blank:
+                    fields.append(" " * 16)
+                else:
+                    v = signal(s, j, t, a)
+                    fields.append(f"{v:14.3f}{(e + s + j) % 2 if j < 2 else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}")
+            for i in range(0, max(len(fields), 1), 5):
+                text = "".join(fields[i:i + 5])
+                out.write((text.rstrip() if a.strip else text) + "\n")
+
+
+if __name__ == "__main__":
+    main()
