@@ -151,6 +151,7 @@ class RunLoop {
     request.numEpochs = run_.epochsPerGap;
     request.increment = static_cast<double>(run_.increment);
     request.output = generated_.data();
+    request.scratch = &scratch_;
     generateEpochs(request);
     for (int k = 0; k < run_.epochsPerGap && k < MAX_GENERATED_EPOCHS; ++k) {
       writeEpoch(output_, run_.outputHeader, generated_[static_cast<std::size_t>(k)]);
@@ -164,6 +165,7 @@ class RunLoop {
   RINEXEpoch current_;
   EpochWindow window_;
   std::vector<RINEXEpoch> generated_;
+  GenerationScratch scratch_;
   GpsTime previousTime_;
   unsigned long acceptedCount_ = 0;
   bool seenAccepted_ = false;       // an epoch inside the window has been met

@@ -6,10 +6,7 @@
 
 namespace {
 
-struct TemplateSatellite {
-  char system;
-  int16_t prn;
-};
+using Satellite = std::pair<char, int16_t>;  // system letter, number
 
 // Whether a window slot stands for the template satellite. The letter normally has to agree
 // (a blank letter is GPS), so that G05 and R05 of a mixed file stay apart; a slot under another
@@ -20,23 +17,25 @@ bool sameLetter(char a, char b) {
   return a == b;
 }
 
-const SatelliteObservations* findSatellite(const RINEXEpoch& epoch, const TemplateSatellite& wanted,
-                                           const std::vector<TemplateSatellite>& satellites) {
+const SatelliteObservations* findSatellite(const RINEXEpoch& epoch, const Satellite& wanted,
+                                           const std::vector<Satellite>& satellites) {
   int count = std::min<int>(epoch.usedSatellites(), static_cast<int>(epoch.satellites.size()));
   const SatelliteObservations* other = nullptr;
   for (int s = 0; s < count; ++s) {
     const SatelliteObservations& slot = epoch.satellites[static_cast<std::size_t>(s)];
-    if (slot.prn != wanted.prn) continue;
-    if (sameLetter(slot.system, wanted.system)) return &slot;
+    if (slot.prn != wanted.second) continue;
+    if (sameLetter(slot.system, wanted.first)) return &slot;
     if (other == nullptr) {
-      bool isTemplate = std::any_of(satellites.begin(), satellites.end(), [&](const TemplateSatellite& t) {
-        return t.prn == slot.prn && sameLetter(t.system, slot.system);
+      bool isTemplate = std::any_of(satellites.begin(), satellites.end(), [&](const Satellite& t) {
+        return t.second == slot.prn && sameLetter(t.first, slot.system);
       });
       if (!isTemplate) other = &slot;
     }
   }
   return other;
 }
+
+constexpr int CLOCK_SERIES = -1;
 
 }  // namespace
 
@@ -45,6 +44,8 @@ void generateEpochs(EpochGenerationRequest request) {
   const int epochs = std::min<int>(request.numEpochs, MAX_GENERATED_EPOCHS);
   const int types = std::max(request.numObsTypes, 0);
   if (epochs == 0 || request.window == nullptr) return;
+  GenerationScratch local;
+  GenerationScratch& scratch = request.scratch != nullptr ? *request.scratch : local;
 
   const RINEXEpoch* window[MAX_POINTS] = {};
   double seconds[MAX_POINTS] = {};
@@ -55,63 +56,92 @@ void generateEpochs(EpochGenerationRequest request) {
     ++nodes;
   }
 
-  double clock[MAX_POINTS] = {};
-  bool clockKnown = true;
-  for (int i = 0; i < nodes; ++i) {
-    if (window[i]->clockOffset == UNSET_CLOCK) clockKnown = false;
-    clock[i] = window[i]->clockOffset;
-  }
-
+  // The series to interpolate: the clock when every window epoch has one, then every type of
+  // every template satellite that every window epoch holds with a value.
   const RINEXEpoch& head = *window[0];
-  std::vector<TemplateSatellite> satellites;
-  int headCount = std::min<int>(head.usedSatellites(), static_cast<int>(head.satellites.size()));
-  satellites.reserve(static_cast<std::size_t>(headCount));
+  const int headCount = std::min<int>(head.usedSatellites(), static_cast<int>(head.satellites.size()));
+  scratch.satellites.clear();
   for (int s = 0; s < headCount; ++s)
-    satellites.push_back({head.satellites[static_cast<std::size_t>(s)].system, head.satellites[static_cast<std::size_t>(s)].prn});
+    scratch.satellites.emplace_back(head.satellites[static_cast<std::size_t>(s)].system,
+                                    head.satellites[static_cast<std::size_t>(s)].prn);
 
-  for (int k = 0; k < epochs; ++k) {
-    RINEXEpoch& out = request.output[k];
-    reserveEpoch(out, headCount, types);
-    initEpoch(out);
-    out.time = request.baseTime.shiftedBy(static_cast<double>(k + 1) * request.increment);
-    out.epochFlag = 0;
-    out.numSatellites = 0;
-    if (clockKnown) nevilleInterpolate(seconds, clock, static_cast<uint16_t>(nodes), out.time.totalSeconds(), out.clockOffset);
+  scratch.targets.clear();
+  std::vector<double>& columns = scratch.columns;
+  columns.clear();
+  bool clockKnown = std::all_of(window, window + nodes, [](const RINEXEpoch* e) { return e->clockOffset != UNSET_CLOCK; });
+  if (clockKnown) {
+    scratch.targets.push_back(CLOCK_SERIES);
+    for (int i = 0; i < nodes; ++i) columns.push_back(window[i]->clockOffset);
   }
 
   const SatelliteObservations* found[MAX_POINTS] = {};
-  double values[MAX_POINTS] = {};
   int slot = 0;
-  for (const TemplateSatellite& sat : satellites) {
+  for (const Satellite& sat : scratch.satellites) {
     bool inEveryEpoch = true;
     for (int i = 0; i < nodes && inEveryEpoch; ++i) {
-      found[i] = findSatellite(*window[i], sat, satellites);
+      found[i] = findSatellite(*window[i], sat, scratch.satellites);
       inEveryEpoch = found[i] != nullptr;
     }
     if (!inEveryEpoch) continue;
     bool interpolated = false;
     for (int j = 0; j < types; ++j) {
       bool complete = true;
-      for (int i = 0; i < nodes && complete; ++i) {
-        const ObservationValue& o = found[i]->obs[static_cast<std::size_t>(j)];
-        complete = o.present != 0;
-        values[i] = o.value;
-      }
+      for (int i = 0; i < nodes && complete; ++i) complete = found[i]->obs[static_cast<std::size_t>(j)].present != 0;
       if (!complete) continue;
       interpolated = true;
-      for (int k = 0; k < epochs; ++k) {
-        SatelliteObservations& target = request.output[k].satellites[static_cast<std::size_t>(slot)];
-        target.system = sat.system;
-        target.prn = sat.prn;
-        ObservationValue& o = target.obs[static_cast<std::size_t>(j)];
-        nevilleInterpolate(seconds, values, static_cast<uint16_t>(nodes), request.output[k].time.totalSeconds(), o.value);
+      scratch.targets.push_back(slot * types + j);
+      for (int i = 0; i < nodes; ++i) columns.push_back(found[i]->obs[static_cast<std::size_t>(j)].value);
+    }
+    // A satellite with no interpolated type takes no slot.
+    if (interpolated) {
+      scratch.satellites[static_cast<std::size_t>(slot)] = sat;
+      ++slot;
+    }
+  }
+
+  const int series = static_cast<int>(scratch.targets.size());
+  std::vector<double>& samples = scratch.samples;
+  samples.resize(static_cast<std::size_t>(series) * static_cast<std::size_t>(nodes));
+  for (int s = 0; s < series; ++s)
+    for (int i = 0; i < nodes; ++i)
+      samples[static_cast<std::size_t>(i) * series + s] = columns[static_cast<std::size_t>(s) * nodes + i];
+  std::vector<double>& results = scratch.results;
+  results.resize(static_cast<std::size_t>(series));
+  scratch.workspace.resize(2 * MAX_POINTS * static_cast<std::size_t>(series));
+
+  for (int k = 0; k < epochs; ++k) {
+    RINEXEpoch& out = request.output[k];
+    reserveEpoch(out, slot, types);
+    initEpoch(out);
+    out.time = request.baseTime.shiftedBy(static_cast<double>(k + 1) * request.increment);
+    out.epochFlag = 0;
+    out.numSatellites = slot;
+    for (int q = 0; q < slot; ++q) {
+      out.satellites[static_cast<std::size_t>(q)].system = scratch.satellites[static_cast<std::size_t>(q)].first;
+      out.satellites[static_cast<std::size_t>(q)].prn = scratch.satellites[static_cast<std::size_t>(q)].second;
+    }
+    if (series == 0) continue;
+    // With one or no sample every series keeps its unset value, as the scalar routine does.
+    for (int s = 0; s < series; ++s) {
+      int target = scratch.targets[static_cast<std::size_t>(s)];
+      results[static_cast<std::size_t>(s)] =
+          target == CLOCK_SERIES ? out.clockOffset
+                                 : out.satellites[static_cast<std::size_t>(target / types)].obs[static_cast<std::size_t>(target % types)].value;
+    }
+    nevilleInterpolateSeries(seconds, samples.data(), series, static_cast<uint16_t>(nodes), out.time.totalSeconds(),
+                             results.data(), scratch.workspace.data());
+    for (int s = 0; s < series; ++s) {
+      int target = scratch.targets[static_cast<std::size_t>(s)];
+      double value = results[static_cast<std::size_t>(s)];
+      if (target == CLOCK_SERIES) {
+        out.clockOffset = value;
+      } else {
+        ObservationValue& o = out.satellites[static_cast<std::size_t>(target / types)].obs[static_cast<std::size_t>(target % types)];
+        o.value = value;
         o.present = 1;
       }
     }
-    // A satellite with no interpolated type takes no slot.
-    if (interpolated) ++slot;
   }
-  for (int k = 0; k < epochs; ++k) request.output[k].numSatellites = slot;
 }
 
 void traceEpochTime(int enabled, const char* label, const GpsTime& time) {

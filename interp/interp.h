@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "gpstime/gpstime.h"
 
@@ -13,12 +15,28 @@ constexpr int MAX_POINTS = 8;
 void nevilleInterpolate(const double* times, const double* values, uint16_t n, double x,
                         double& result);
 
+// The same evaluation for `count` series that share their sample times and x, side by side so
+// that the compiler can vectorise across them; every series keeps nevilleInterpolate's order of
+// operations and gives the same bits. values[i * count + s] is sample i of series s; results[s]
+// receives series s (left untouched for n of 0 or 1). workspace holds 2 * MAX_POINTS * count doubles.
+void nevilleInterpolateSeries(const double* times, const double* values, int count, uint16_t n, double x,
+                              double* results, double* workspace);
+
 #include "rinex/rinex.h"
 
 // One node of the window of original epochs, oldest first.
 struct EpochNode {
   const RINEXEpoch* epoch = nullptr;
   const EpochNode* next = nullptr;
+};
+
+// Working storage of generateEpochs, kept by the caller so that a run allocates it once.
+struct GenerationScratch {
+  std::vector<double> columns;  // series after series, while they are collected
+  std::vector<double> samples;  // sample after sample, as the batch routine takes them
+  std::vector<double> results, workspace;
+  std::vector<int> targets;  // per series: slot * types + type, or -1 for the clock
+  std::vector<std::pair<char, int16_t>> satellites;
 };
 
 struct EpochGenerationRequest {
@@ -29,6 +47,7 @@ struct EpochGenerationRequest {
   uint16_t numEpochs = 0;              // epochs wanted; at most MAX_GENERATED_EPOCHS are built
   double increment = 0.0;              // seconds between the new epochs
   RINEXEpoch* output = nullptr;        // MAX_GENERATED_EPOCHS records owned by the caller
+  GenerationScratch* scratch = nullptr;  // optional; a local one is used when none is given
 };
 
 // Fills output[0 .. min(numEpochs, 30) - 1] with the epochs at 1, 2, ... increments after

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "rinex/fields.h"
 #include "rinex/rinex.h"
@@ -162,21 +163,18 @@ int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoc
 
 namespace {
 
-void writeSatelliteField(std::string& out, const SatelliteObservations& sat) {
-  if (sat.prn == UNSET) {
-    out.append(SATELLITE_W, ' ');
-  } else {
-    out.push_back(sat.system);
-    appendInt(out, sat.prn, 2);
-  }
+char* writeSatelliteField(char* out, const SatelliteObservations& sat) {
+  if (sat.prn == UNSET) return formatBlanks(out, SATELLITE_W);
+  *out++ = sat.system;
+  return formatInt(out, sat.prn, 2);
 }
 
-void writeOptionalInt(std::string& out, long long value, int width) {
-  if (value == UNSET)
-    out.append(static_cast<std::size_t>(width), ' ');
-  else
-    appendInt(out, value, width);
+char* writeOptionalInt(char* out, long long value, int width) {
+  return value == UNSET ? formatBlanks(out, width) : formatInt(out, value, width);
 }
+
+// Room for one line of satellite fields; a prn too wide for its columns takes more.
+constexpr std::size_t SATELLITE_LINE_ROOM = CONTINUATION_INDENT + SATELLITES_PER_LINE * 8 + 2 * FIELD_ROOM;
 
 }  // namespace
 
@@ -185,58 +183,59 @@ void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch&
     output.writeLines(epoch.eventText);
     return;
   }
-  std::string& out = output.buffer();
   CalendarTime t = epoch.time.toCalendarTime();
-  appendInt(out, t.year % 100, 3);
-  appendInt(out, t.month, 3);
-  appendInt(out, t.day, 3);
-  appendInt(out, t.hour, 3);
-  appendInt(out, t.minute, 3);
-  if (output.fixedNotation)
-    appendFixed(out, t.seconds, 7, SECONDS_W);
-  else
-    appendGeneral(out, t.seconds, 7, SECONDS_W);
-  writeOptionalInt(out, epoch.epochFlag, FLAG_W);
-  writeOptionalInt(out, epoch.numSatellites, COUNT_W);
-
-  int count = epoch.usedSatellites();
-  for (int i = 0; i < SATELLITES_PER_LINE; ++i)
-    writeSatelliteField(out, epoch.satellites[static_cast<std::size_t>(i)]);
-  if (epoch.clockOffset == UNSET_CLOCK) {
-    out.append(CLOCK_W, ' ');
+  char* p = output.reserve(SATELLITE_LINE_ROOM + 8 * FIELD_ROOM);
+  p = formatInt(p, t.year % 100, YEAR_W);
+  p = formatInt(p, t.month, MONTH_W);
+  p = formatInt(p, t.day, DAY_W);
+  p = formatInt(p, t.hour, HOUR_W);
+  p = formatInt(p, t.minute, MINUTE_W);
+  if (output.fixedNotation) {
+    p = formatFixed(p, t.seconds, 7, SECONDS_W);
   } else {
-    appendFixed(out, epoch.clockOffset, 9, CLOCK_W);
+    std::string general;
+    appendGeneral(general, t.seconds, 7, SECONDS_W);
+    std::memcpy(p, general.data(), general.size());
+    p += general.size();
   }
+  p = writeOptionalInt(p, epoch.epochFlag, FLAG_W);
+  p = writeOptionalInt(p, epoch.numSatellites, COUNT_W);
+
+  const int count = epoch.usedSatellites();
+  for (int i = 0; i < SATELLITES_PER_LINE; ++i) p = writeSatelliteField(p, epoch.satellites[static_cast<std::size_t>(i)]);
+  if (epoch.clockOffset == UNSET_CLOCK)
+    p = formatBlanks(p, CLOCK_W);
+  else
+    p = formatFixed(p, epoch.clockOffset, 9, CLOCK_W);
   output.fixedNotation = true;
+  output.advance(p);
   output.endLine();
 
   for (int first = SATELLITES_PER_LINE; first < count; first += SATELLITES_PER_LINE) {
-    std::string& cont = output.buffer();
-    cont.append(CONTINUATION_INDENT, ' ');
-    for (int i = first; i < first + SATELLITES_PER_LINE; ++i) {
-      if (i < count)
-        writeSatelliteField(cont, epoch.satellites[static_cast<std::size_t>(i)]);
-      else
-        cont.append(SATELLITE_W, ' ');
-    }
+    p = output.reserve(SATELLITE_LINE_ROOM);
+    p = formatBlanks(p, CONTINUATION_INDENT);
+    for (int i = first; i < first + SATELLITES_PER_LINE; ++i)
+      p = i < count ? writeSatelliteField(p, epoch.satellites[static_cast<std::size_t>(i)]) : formatBlanks(p, SATELLITE_W);
+    output.advance(p);
     output.endLine();
   }
 
   if (epoch.numSatellites == UNSET) return;
-  int types = header.dataTypeCount();
+  const int types = header.dataTypeCount();
   for (int s = 0; s < count; ++s) {
     const SatelliteObservations& sat = epoch.satellites[static_cast<std::size_t>(s)];
     for (int j = 0; j < types; ++j) {
       if (j > 0 && j % OBS_PER_LINE == 0) output.endLine();
-      std::string& data = output.buffer();
+      p = output.reserve(FIELD_ROOM + OBS_FIELD_W);
       const ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
       if (!o.present) {
-        data.append(OBS_FIELD_W, ' ');
-        continue;
+        p = formatBlanks(p, OBS_FIELD_W);
+      } else {
+        p = formatFixed(p, o.value, 3, OBS_VALUE_W);
+        p = writeOptionalInt(p, o.lli, 1);
+        p = writeOptionalInt(p, o.signalStrength, 1);
       }
-      appendFixed(data, o.value, 3, OBS_VALUE_W);
-      writeOptionalInt(data, o.lli, 1);
-      writeOptionalInt(data, o.signalStrength, 1);
+      output.advance(p);
     }
     output.endLine();
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -72,26 +73,171 @@ double parseDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
+namespace {
+
+__extension__ typedef unsigned __int128 uint128;
+
+constexpr uint64_t powersOfTen[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                    10000000ull, 100000000ull, 1000000000ull};
+constexpr uint64_t powersOfTenWide[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                        10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+                                        100000000000ull, 1000000000000ull, 10000000000000ull,
+                                        100000000000000ull, 1000000000000000ull, 10000000000000000ull,
+                                        100000000000000000ull, 1000000000000000000ull,
+                                        10000000000000000000ull};
+// Bits of 10^d: the product of a fraction of `shift` bits and 10^d fits 64 bits when their sum does.
+constexpr int powerOfTenBits[] = {1, 4, 7, 10, 14, 17, 20, 24, 27, 30};
+
+// "00" "01" ... "99": two digits per division.
+constexpr char digitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+int countDigits(uint64_t v) {
+  int n = 1;
+  while (n < 20 && v >= powersOfTenWide[n]) ++n;
+  return n;
+}
+
+// Writes v in decimal so that its last digit stands just before end; returns the first digit.
+char* writeDigits(char* end, uint64_t v) {
+  while (v >= 100) {
+    unsigned pair = static_cast<unsigned>(v % 100) * 2;
+    v /= 100;
+    *--end = digitPairs[pair + 1];
+    *--end = digitPairs[pair];
+  }
+  if (v >= 10) {
+    unsigned pair = static_cast<unsigned>(v) * 2;
+    *--end = digitPairs[pair + 1];
+    *--end = digitPairs[pair];
+  } else {
+    *--end = static_cast<char>('0' + v);
+  }
+  return end;
+}
+
+// Writes the number right-justified in width (or whole when wider) and returns the end.
+char* placeNumber(char* out, bool negative, uint64_t integer, uint64_t fraction, int decimals, int width) {
+  int length = negative + countDigits(integer) + (decimals > 0 ? decimals + 1 : 0);
+  for (int i = length; i < width; ++i) *out++ = ' ';
+  char* end = out + length;
+  char* p = end;
+  if (decimals > 0) {
+    p = writeDigits(end, fraction);
+    while (p > end - decimals) *--p = '0';
+    *--p = '.';
+  }
+  p = writeDigits(p, integer);
+  if (negative) *--p = '-';
+  return end;
+}
+
+// Fixed notation with up to 9 decimals, rounded exactly as printf rounds (the binary value,
+// ties to even), for finite values whose integer part fits 64 bits and whose fraction bits fit
+// the exact product below. Returns false when the value needs the general route.
+bool formatFixedExact(double value, int decimals, int width, char*& out) {
+  if (decimals < 0 || decimals > 9 || !std::isfinite(value)) return false;
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bool negative = (bits >> 63) != 0;
+  int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  if (biased == 0) {
+    if (mantissa != 0) return false;  // subnormal
+  } else {
+    mantissa |= uint64_t{1} << 52;
+  }
+  int exponent = biased - 1075;  // value = mantissa * 2^exponent
+  uint64_t integer;
+  uint64_t scaled;  // the decimals as an integer, rounded
+  if (mantissa == 0) {
+    integer = 0;
+    scaled = 0;
+  } else if (exponent >= 0) {
+    if (exponent > 10) return false;  // beyond 2^63
+    integer = mantissa << exponent;
+    scaled = 0;
+  } else if (-exponent + powerOfTenBits[decimals] <= 63) {
+    // The common case, in 64 bits: the same exact product and rounding as below.
+    int shift = -exponent;
+    uint64_t one = uint64_t{1} << shift;
+    integer = mantissa >> shift;
+    uint64_t product = (mantissa & (one - 1)) * powersOfTen[decimals];
+    uint64_t remainder = product & (one - 1);
+    uint64_t half = one >> 1;
+    scaled = product >> shift;
+    uint64_t lastDigit = decimals > 0 ? scaled : integer;  // ties go to an even last digit
+    if (remainder > half || (remainder == half && (lastDigit & 1) != 0)) ++scaled;
+    if (scaled == powersOfTen[decimals]) {
+      scaled = 0;
+      ++integer;
+    }
+  } else {
+    int shift = -exponent;
+    if (shift > 96) return false;  // too small for the exact product
+    uint128 m = mantissa;
+    uint128 one = uint128{1} << shift;
+    integer = static_cast<uint64_t>(m >> shift);
+    uint128 fraction = m & (one - 1);
+    uint128 product = fraction * powersOfTen[decimals];  // < 2^96 * 10^9 < 2^126
+    uint128 quotient = product >> shift;
+    uint128 remainder = product & (one - 1);
+    uint128 half = one >> 1;
+    scaled = static_cast<uint64_t>(quotient);
+    uint64_t lastDigit = decimals > 0 ? scaled : integer;  // ties go to an even last digit
+    if (remainder > half || (remainder == half && (lastDigit & 1) != 0)) ++scaled;
+    if (scaled == powersOfTen[decimals]) {
+      scaled = 0;
+      ++integer;
+    }
+  }
+  out = placeNumber(out, negative, integer, scaled, decimals, width);
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Right-justifies the characters [first, end) of a scratch buffer into out.
+char* placeRight(char* out, const char* first, const char* end, int width) {
+  int n = static_cast<int>(end - first);
+  for (int i = n; i < width; ++i) *out++ = ' ';
+  while (first != end) *out++ = *first++;
+  return out;
+}
+
+}  // namespace
+
+char* formatInt(char* out, long long value, int width) {
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  return placeNumber(out, value < 0, magnitude, 0, 0, width);
+}
+
+char* formatFixed(char* out, double value, int decimals, int width) {
+  if (formatFixedExact(value, decimals, width, out)) return out;
+  char digits[FIELD_ROOM];
+  char* end = digits + sizeof digits;
+  auto result = std::to_chars(digits, end, value, std::chars_format::fixed, decimals);
+  if (result.ec == std::errc()) {
+    end = result.ptr;
+  } else {
+    int written = std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
+    end = digits + (written < 0 ? 0 : static_cast<std::size_t>(written) < sizeof digits ? written : sizeof digits - 1);
+  }
+  return placeRight(out, digits, end, width);
+}
+
 void appendInt(std::string& out, long long value, int width) {
-  char digits[24];
-  auto result = std::to_chars(digits, digits + sizeof digits, value);
-  std::size_t n = static_cast<std::size_t>(result.ptr - digits);
-  if (static_cast<int>(n) < width) out.append(static_cast<std::size_t>(width) - n, ' ');
-  out.append(digits, n);
+  char field[FIELD_ROOM];
+  out.append(field, static_cast<std::size_t>(formatInt(field, value, width) - field));
 }
 
 void appendFixed(std::string& out, double value, int decimals, int width) {
-  char digits[400];
-  auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
-  std::size_t n;
-  if (result.ec == std::errc()) {
-    n = static_cast<std::size_t>(result.ptr - digits);
-  } else {
-    int written = std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
-    n = written < 0 ? 0 : static_cast<std::size_t>(written) < sizeof digits ? static_cast<std::size_t>(written) : sizeof digits - 1;
-  }
-  if (static_cast<int>(n) < width) out.append(static_cast<std::size_t>(width) - n, ' ');
-  out.append(digits, n);
+  char field[2 * FIELD_ROOM];
+  out.append(field, static_cast<std::size_t>(formatFixed(field, value, decimals, width) - field));
 }
 
 void appendGeneral(std::string& out, double value, int significant, int width) {

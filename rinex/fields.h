@@ -34,6 +34,14 @@ inline double fieldDecimal(std::string_view line, int column, int width) {
 inline int16_t toInt16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v))); }
 
 // Writers. A value wider than its field is printed whole and pushes the rest of the line.
+// The char* forms write at out and return the end; out must have FIELD_ROOM bytes of room.
+constexpr std::size_t FIELD_ROOM = 420;
+char* formatInt(char* out, long long value, int width);
+char* formatFixed(char* out, double value, int decimals, int width);
+inline char* formatBlanks(char* out, int width) {
+  for (int i = 0; i < width; ++i) *out++ = ' ';
+  return out;
+}
 void appendInt(std::string& out, long long value, int width);
 void appendFixed(std::string& out, double value, int decimals, int width);
 // General notation with the decimal point and trailing zeros always shown ("%#*.*g").

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,19 +100,21 @@ class OutputFile {
   bool open(const std::string& name);  // creates or empties; false (errno set) on failure
   void openMemory();                   // collects the text; contents() returns it
   void close();                        // flushes; a failure is fatal
-  const std::string& contents() const { return text_; }
+  std::string contents() const { return std::string(data_.get(), size_); }
   const std::string& name() const { return name_; }
 
-  // The text of the line being written; endLine() ends it.
-  std::string& buffer() { return text_; }
-  void put(char c) { text_.push_back(c); }
-  void write(std::string_view s) { text_.append(s.data(), s.size()); }
-  void blanks(std::size_t n) { text_.append(n, ' '); }
+  // Room for n more characters at the end of the text; advance() takes what was written.
+  char* reserve(std::size_t n) {
+    if (capacity_ - size_ < n) makeRoom(n);
+    return data_.get() + size_;
+  }
+  void advance(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  void write(std::string_view s);
   void endLine();
   // Appends whole lines, each already ended by '\n'.
   void writeLines(std::string_view lines);
   void flush();
-  // Writes what is buffered with write(2) only; for the fatal-signal handler.
+  // Writes the whole lines buffered so far with write(2) only; for the fatal-signal handler.
   void flushFromSignal();
 
   // Whether reals of the seconds field print in fixed notation: a formatted stream keeps
@@ -120,12 +123,16 @@ class OutputFile {
   bool fixedNotation = false;
 
  private:
+  void makeRoom(std::size_t n);
+
   std::string name_;
   int fd_ = -1;
   bool memory_ = false;
-  std::string text_;
-  volatile std::size_t committed_ = 0;  // bytes of whole lines in text_
-  volatile std::size_t written_ = 0;    // bytes of text_ already on the file
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  volatile std::size_t committed_ = 0;  // bytes of whole lines in the buffer
+  volatile std::size_t written_ = 0;    // bytes of the buffer already on the file
 };
 
 // The output that a fatal exit or a fatal signal flushes (the one open file of the run).

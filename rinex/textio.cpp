@@ -14,7 +14,8 @@ FatalHandler fatalHandler = nullptr;
 OutputFile* activeOutput = nullptr;  // the file a fatal exit must flush
 
 constexpr std::size_t READ_CHUNK = 1 << 16;
-constexpr std::size_t OUTPUT_FLUSH_SIZE = 1 << 16;
+constexpr std::size_t OUTPUT_FLUSH_SIZE = 1 << 18;  // bytes buffered before a write(2)
+constexpr std::size_t OUTPUT_BUFFER_SIZE = OUTPUT_FLUSH_SIZE + (1 << 14);
 
 void writeConsole(FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
@@ -185,9 +186,9 @@ bool OutputFile::open(const std::string& name) {
   if (fd < 0) return false;
   fd_ = fd;
   memory_ = false;
-  text_.clear();
-  text_.reserve(2 * OUTPUT_FLUSH_SIZE);
-  committed_ = written_ = 0;
+  capacity_ = OUTPUT_BUFFER_SIZE;
+  data_.reset(new char[capacity_]);
+  size_ = committed_ = written_ = 0;
   activeOutput = this;
   return true;
 }
@@ -196,28 +197,47 @@ void OutputFile::openMemory() {
   name_ = "(memory)";
   memory_ = true;
   fd_ = -1;
-  text_.clear();
-  committed_ = written_ = 0;
+  capacity_ = 4096;
+  data_.reset(new char[capacity_]);
+  size_ = committed_ = written_ = 0;
+}
+
+void OutputFile::makeRoom(std::size_t n) {
+  if (!memory_ && fd_ >= 0 && size_ > 0) flush();
+  if (capacity_ - size_ >= n) return;
+  std::size_t capacity = capacity_ == 0 ? 4096 : capacity_;
+  while (capacity - size_ < n) capacity *= 2;
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_.swap(bigger);
+  capacity_ = capacity;
+}
+
+void OutputFile::write(std::string_view s) {
+  char* p = reserve(s.size());
+  std::memcpy(p, s.data(), s.size());
+  advance(p + s.size());
 }
 
 void OutputFile::endLine() {
-  text_.push_back('\n');
-  committed_ = text_.size();
-  if (!memory_ && text_.size() >= OUTPUT_FLUSH_SIZE) flush();
+  *reserve(1) = '\n';
+  ++size_;
+  committed_ = size_;
+  if (!memory_ && size_ >= OUTPUT_FLUSH_SIZE) flush();
 }
 
 void OutputFile::writeLines(std::string_view lines) {
-  text_.append(lines.data(), lines.size());
-  committed_ = text_.size();
-  if (!memory_ && text_.size() >= OUTPUT_FLUSH_SIZE) flush();
+  write(lines);
+  committed_ = size_;
+  if (!memory_ && size_ >= OUTPUT_FLUSH_SIZE) flush();
 }
 
 void OutputFile::flush() {
   if (memory_ || fd_ < 0) return;
   std::size_t done = written_;
-  std::size_t total = text_.size();
+  std::size_t total = size_;
   while (done < total) {
-    ssize_t n = ::write(fd_, text_.data() + done, total - done);
+    ssize_t n = ::write(fd_, data_.get() + done, total - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (activeOutput == this) activeOutput = nullptr;
@@ -230,10 +250,10 @@ void OutputFile::flush() {
     done += static_cast<std::size_t>(n);
     written_ = done;
   }
-  // Only a complete flush resets the buffer; the signal handler reads written_ and committed_.
+  // Only a complete flush empties the buffer; the signal handler reads written_ and committed_.
   committed_ = 0;
   written_ = 0;
-  text_.clear();
+  size_ = 0;
 }
 
 void OutputFile::close() {
@@ -253,7 +273,7 @@ void OutputFile::flushFromSignal() {
   if (fd_ < 0) return;
   std::size_t done = written_;
   std::size_t total = committed_;
-  const char* data = text_.data();
+  const char* data = data_.get();
   while (done < total) {
     ssize_t n = ::write(fd_, data + done, total - done);
     if (n < 0 && errno == EINTR) continue;

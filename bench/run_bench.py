@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Builds a release epofill and measures whole runs on generated files, with `cat` as the baseline.
+
+    python3 bench/run_bench.py [--reps N] [--keep DIR]
+
+Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS satellites, types
+L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
+of the same kind with -n 1; and `cat` of a file as large as the day output into a new file on the
+same disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory and
+the ratio of the day run to the baseline.
+"""
+import argparse
+import os
+import platform
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TYPES = "L1,L2,C1,P1,P2,D1,D2"
+
+
+def build():
+    out = os.path.join(ROOT, "build-bench")
+    subprocess.run(["cmake", "-S", ROOT, "-B", out, "-DCMAKE_BUILD_TYPE=Release", "-DEPOFILL_TESTS=OFF",
+                    "-DEPOFILL_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", out, "-j2", "--target", "epofill", "bench_core"], check=True,
+                   stdout=subprocess.DEVNULL)
+    return os.path.join(out, "driver", "epofill")
+
+
+def generate(path, epochs):
+    with open(path, "w") as f:
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "gen_rinex.py"), "--epochs", str(epochs),
+                        "--interval", "30", "--sats", "10", "--types", TYPES, "--clock",
+                        "--start", "2001-08-28T00:00:00"], check=True, stdout=f)
+
+
+def timed(command):
+    """Wall seconds and peak resident memory (KiB) of one child process."""
+    before = time.perf_counter()
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True)
+    seconds = time.perf_counter() - before
+    if proc.returncode != 0:
+        raise SystemExit(f"failed: {' '.join(command)}\n{proc.stderr}")
+    peak = int(proc.stderr.strip().splitlines()[-1])
+    return seconds, peak
+
+
+def count_epochs(path):
+    n = 0
+    with open(path, "rb") as f:
+        header = True
+        for line in f:
+            if header:
+                header = b"END OF HEADER" not in line
+                continue
+            if len(line) > 29 and line[28:29] in b"01" and line[2:3] != b" " and line[:1] == b" ":
+                n += 1
+    return n
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--reps", type=int, default=5)
+    p.add_argument("--keep", help="folder for the generated files (default: a temporary one)")
+    a = p.parse_args()
+    binary = build()
+    work = a.keep or tempfile.mkdtemp(prefix="epofill-bench-", dir=os.path.join(ROOT))
+    os.makedirs(work, exist_ok=True)
+    files = {"hour": 120, "day": 2880, "week": 20160}
+    for name, epochs in files.items():
+        path = os.path.join(work, f"{name}.obs")
+        if not os.path.exists(path):
+            generate(path, epochs)
+
+    cases = [("day -n 1", "day", 1), ("day -n 5", "day", 5), ("day -n 15", "day", 15),
+             ("7 days -n 1", "week", 1), ("1 hour -n 1", "hour", 1)]
+    rows = []
+    day_output = None
+    for label, name, n in cases:
+        src = os.path.join(work, f"{name}.obs")
+        dst = os.path.join(work, f"{name}-n{n}.out")
+        runs = [timed([binary, "-i", src, "-o", dst, "-n", str(n)]) for _ in range(a.reps)]
+        seconds = statistics.median(r[0] for r in runs)
+        peak = max(r[1] for r in runs)
+        in_epochs = files[name]
+        out_epochs = count_epochs(dst)
+        out_mb = os.path.getsize(dst) / 1e6
+        rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs))
+        if label == "day -n 1":
+            day_output = dst
+
+    base_dst = os.path.join(work, "baseline.copy")
+    base = []
+    for _ in range(a.reps):
+        if os.path.exists(base_dst):
+            os.remove(base_dst)
+        base.append(timed(["sh", "-c", f"cat '{day_output}' > '{base_dst}'"]))
+    base_seconds = statistics.median(r[0] for r in base)
+    base_mb = os.path.getsize(day_output) / 1e6
+
+    cpu = platform.processor() or ""
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(l.split(":", 1)[1].strip() for l in f if l.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
+    print(f"{'case':<14}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
+    for label, seconds, mbs, ies, oes, peak, _ in rows:
+        print(f"{label:<14}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
+    print(f"{'cat (baseline)':<14}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
+          f"{max(r[1] for r in base) / 1024:10.1f}")
+    day = rows[0][1]
+    print(f"day -n 1 / baseline: {day / base_seconds:.2f}")
+    per_day = rows[0][1] / rows[0][6]
+    per_week = rows[3][1] / rows[3][6]
+    print(f"time per output epoch, 7 days / day: {per_week / per_day:.3f}")
+    if not a.keep:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
