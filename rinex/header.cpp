@@ -136,6 +136,11 @@ void readObservationTypes(std::string_view line, RINEXHeader& header, int& lines
     base = 0;
     linesRead = 0;
     header.observationTypeCount = fieldInt(line, 1, 6);
+    if (header.observationTypeCount > MAX_SUPPORTED_OBS_TYPES) {
+      consoleErr("\n*** ERROR: The # / TYPES OF OBSERV record declares " + std::to_string(header.observationTypeCount) +
+                 " observation types; at most " + std::to_string(MAX_SUPPORTED_OBS_TYPES) + " are supported.\n");
+      fatalExit();
+    }
     header.observationTypes.assign(MAX_OBS_TYPES, OBS_NONE);
     header.observationTypeTexts.assign(MAX_OBS_TYPES, std::string());
   }

@@ -14,6 +14,7 @@ FatalHandler fatalHandler = nullptr;
 OutputFile* activeOutput = nullptr;  // the file a fatal exit must flush
 
 constexpr std::size_t READ_CHUNK = 1 << 16;
+constexpr std::size_t MAX_LINE_LENGTH = 1 << 20;
 constexpr std::size_t OUTPUT_FLUSH_SIZE = 1 << 18;  // bytes buffered before a write(2)
 constexpr std::size_t OUTPUT_BUFFER_SIZE = OUTPUT_FLUSH_SIZE + (1 << 14);
 
@@ -94,7 +95,15 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (end_ == buffer_.size()) {
+    // A line this long is no RINEX text; refuse it rather than let memory grow with it.
+    if (buffer_.size() >= MAX_LINE_LENGTH) {
+      consoleErr("*** ERROR: A line of the input is longer than " + std::to_string(MAX_LINE_LENGTH) +
+                 " characters: " + name_ + "\n");
+      fatalExit();
+    }
+    buffer_.resize(buffer_.size() * 2);
+  }
   for (;;) {
     ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
     if (n > 0) {
