@@ -79,12 +79,6 @@ __extension__ typedef unsigned __int128 uint128;
 
 constexpr uint64_t powersOfTen[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
                                     10000000ull, 100000000ull, 1000000000ull};
-constexpr uint64_t powersOfTenWide[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
-                                        10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
-                                        100000000000ull, 1000000000000ull, 10000000000000ull,
-                                        100000000000000ull, 1000000000000000ull, 10000000000000000ull,
-                                        100000000000000000ull, 1000000000000000000ull,
-                                        10000000000000000000ull};
 // Bits of 10^d: the product of a fraction of `shift` bits and 10^d fits 64 bits when their sum does.
 constexpr int powerOfTenBits[] = {1, 4, 7, 10, 14, 17, 20, 24, 27, 30};
 
@@ -94,44 +88,59 @@ constexpr char digitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-int countDigits(uint64_t v) {
-  int n = 1;
-  while (n < 20 && v >= powersOfTenWide[n]) ++n;
-  return n;
-}
 
 // Writes v in decimal so that its last digit stands just before end; returns the first digit.
-char* writeDigits(char* end, uint64_t v) {
+char* writeDigits32(char* end, uint32_t v) {
   while (v >= 100) {
-    unsigned pair = static_cast<unsigned>(v % 100) * 2;
+    uint32_t pair = (v % 100) * 2;
     v /= 100;
-    *--end = digitPairs[pair + 1];
-    *--end = digitPairs[pair];
+    end -= 2;
+    std::memcpy(end, digitPairs + pair, 2);
   }
   if (v >= 10) {
-    unsigned pair = static_cast<unsigned>(v) * 2;
-    *--end = digitPairs[pair + 1];
-    *--end = digitPairs[pair];
+    end -= 2;
+    std::memcpy(end, digitPairs + v * 2, 2);
   } else {
     *--end = static_cast<char>('0' + v);
   }
   return end;
 }
 
-// Writes the number right-justified in width (or whole when wider) and returns the end.
+char* writeDigits(char* end, uint64_t v) {
+  while (v > UINT32_MAX) {
+    uint64_t pair = (v % 100) * 2;
+    v /= 100;
+    end -= 2;
+    std::memcpy(end, digitPairs + pair, 2);
+  }
+  return writeDigits32(end, static_cast<uint32_t>(v));
+}
+
+// Writes the number right-justified in width (or whole when wider) and returns the end. The
+// digits are put together in a blank scratch line and copied whole: out has FIELD_ROOM bytes of
+// room, and what lies past the returned end is scratch that later fields overwrite.
 char* placeNumber(char* out, bool negative, uint64_t integer, uint64_t fraction, int decimals, int width) {
-  int length = negative + countDigits(integer) + (decimals > 0 ? decimals + 1 : 0);
-  for (int i = length; i < width; ++i) *out++ = ' ';
-  char* end = out + length;
+  constexpr int SCRATCH = 96, END = 64, COPY = 32;
+  char line[SCRATCH];
+  std::memset(line, ' ', sizeof line);
+  char* end = line + END;
   char* p = end;
   if (decimals > 0) {
+    char* stop = end - decimals;
     p = writeDigits(end, fraction);
-    while (p > end - decimals) *--p = '0';
+    while (p > stop) *--p = '0';
     *--p = '.';
   }
   p = writeDigits(p, integer);
   if (negative) *--p = '-';
-  return end;
+  int length = static_cast<int>(end - p);
+  if (length <= width && width <= COPY) {
+    std::memcpy(out, end - width, COPY);
+    return out + width;
+  }
+  for (int i = length; i < width; ++i) *out++ = ' ';
+  std::memcpy(out, p, static_cast<std::size_t>(length));
+  return out + length;
 }
 
 // Fixed notation with up to 9 decimals, rounded exactly as printf rounds (the binary value,

@@ -35,7 +35,7 @@ inline int16_t toInt16(int32_t v) { return static_cast<int16_t>(static_cast<uint
 
 // Writers. A value wider than its field is printed whole and pushes the rest of the line.
 // The char* forms write at out and return the end; out must have FIELD_ROOM bytes of room.
-constexpr std::size_t FIELD_ROOM = 420;
+constexpr std::size_t FIELD_ROOM = 420;  // widest fixed value (1e308 with 9 decimals) and its pad
 char* formatInt(char* out, long long value, int width);
 char* formatFixed(char* out, double value, int decimals, int width);
 inline char* formatBlanks(char* out, int width) {
