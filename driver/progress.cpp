@@ -28,7 +28,9 @@ int progress_update(int64_t position) {
   if (!progress_active || position < 0) return 0;
   // The k-th mark is due when the position reaches k * total / 57; computed in integers so the
   // last mark is drawn exactly at the end of the input.
-  int64_t target = PROGRESS_MARKS;
+  // A total of 0 has no parts: the whole bar is due at once. A refused negative total leaves a
+  // running meter with no mark ever due.
+  int64_t target = progress_total < 0 ? 0 : PROGRESS_MARKS;
   if (progress_total > 0 && position < progress_total) {
     if (position <= INT64_MAX / PROGRESS_MARKS)
       target = position * PROGRESS_MARKS / progress_total;
