@@ -125,6 +125,9 @@ class RunLoop {
     } else {
       consoleErr("\n*** Warning: No epoch lies inside the time window; the output file is empty.\n");
     }
+    // The last buffered lines reach the file before the run is reported complete, so that a
+    // full disk ends the run with its error instead.
+    output_.close();
     consoleOut("\nInterpolation complete.\n");
   }
 

@@ -143,9 +143,19 @@ int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoc
   reserveEpoch(epoch, count, types);
   if (full.size() >= CLOCK_MIN_LINE) epoch.clockOffset = fieldDecimal(line, CLOCK_COL, CLOCK_W);
   readSatelliteList(line, epoch, 0, count);
-  for (int first = SATELLITES_PER_LINE; first < count; first += SATELLITES_PER_LINE) {
-    if (!input.nextLine(line)) return 1;
-    readSatelliteList(line.substr(0, EPOCH_LINE_COLUMNS), epoch, first, count);
+  if (count > SATELLITES_PER_LINE) {
+    // A continuation line starts with 32 blanks. Anything else means the count is wrong or the
+    // file was cut: reading on would take the next records for satellites and lose them.
+    const std::string epochLine(line);
+    for (int first = SATELLITES_PER_LINE; first < count; first += SATELLITES_PER_LINE) {
+      if (!input.nextLine(line) || !isBlankLine(fieldText(line, 1, CONTINUATION_INDENT)) ||
+          line.size() <= static_cast<std::size_t>(CONTINUATION_INDENT)) {
+        consoleErr("*** ERROR: The satellite list of this epoch ends before its " + std::to_string(count) +
+                   " satellites: " + input.name() + "\n" + epochLine + "\n");
+        fatalExit();
+      }
+      readSatelliteList(line.substr(0, EPOCH_LINE_COLUMNS), epoch, first, count);
+    }
   }
 
   int perSatellite = linesPerSatellite(types);

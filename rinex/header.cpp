@@ -172,8 +172,9 @@ void readSatelliteEntry(std::string_view line, RINEXHeader& header, int& linesOf
     entry->observationCounts.resize(base + FIELDS_PER_LINE, UNSET);
   for (int k = 0; k < FIELDS_PER_LINE; ++k) {
     std::string_view field = fieldText(line, 7 + TYPE_FIELD_WIDTH * k, TYPE_FIELD_WIDTH);
-    // A blank field ends the counts; so does the end of the line.
-    if (isBlankText(field)) break;
+    // A blank field holds no count; the fields after it still do (GLONASS entries often
+    // leave the P1/P2 counts blank and go on with the rest).
+    if (isBlankText(field)) continue;
     entry->observationCounts[base + static_cast<std::size_t>(k)] = parseInteger(field);
   }
 }

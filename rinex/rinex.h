@@ -75,6 +75,7 @@ class LineReader {
 
  private:
   bool fill();
+  [[noreturn]] void lineTooLong();
 
   std::string name_;
   int fd_ = -1;

@@ -95,15 +95,7 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) {
-    // A line this long is no RINEX text; refuse it rather than let memory grow with it.
-    if (buffer_.size() >= MAX_LINE_LENGTH) {
-      consoleErr("*** ERROR: A line of the input is longer than " + std::to_string(MAX_LINE_LENGTH) +
-                 " characters: " + name_ + "\n");
-      fatalExit();
-    }
-    buffer_.resize(buffer_.size() * 2);
-  }
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
   for (;;) {
     ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
     if (n > 0) {
@@ -137,6 +129,7 @@ bool LineReader::nextLine(std::string_view& line) {
       std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - base);
       std::size_t length = lineEnd - begin_;
       if (length > 0 && base[lineEnd - 1] == '\r') --length;
+      if (length > MAX_LINE_LENGTH) lineTooLong();
       line = std::string_view(base + begin_, length);
       position_ += lineEnd + 1 - begin_;
       begin_ = lineEnd + 1;
@@ -144,6 +137,9 @@ bool LineReader::nextLine(std::string_view& line) {
     }
     scanFrom = end_;
     std::size_t offset = scanFrom - begin_;
+    // A line this long is no RINEX text; refuse it rather than let memory grow with it
+    // (one more character may be the carriage return of a line of the longest length).
+    if (offset > MAX_LINE_LENGTH + 1) lineTooLong();
     if (!fill()) break;
     scanFrom = begin_ + offset;
   }
@@ -152,10 +148,17 @@ bool LineReader::nextLine(std::string_view& line) {
   // The last line has no line feed.
   std::size_t length = end_ - begin_;
   if (base[end_ - 1] == '\r') --length;
+  if (length > MAX_LINE_LENGTH) lineTooLong();
   line = std::string_view(base + begin_, length);
   position_ += end_ - begin_;
   begin_ = end_;
   return true;
+}
+
+void LineReader::lineTooLong() {
+  consoleErr("*** ERROR: A line of the input is longer than " + std::to_string(MAX_LINE_LENGTH) +
+             " characters: " + name_ + "\n");
+  fatalExit();
 }
 
 uint64_t LineReader::measureSize() {

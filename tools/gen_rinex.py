@@ -69,6 +69,10 @@ def main():
     p.add_argument("--system", default="G (GPS)")
     p.add_argument("--strip", action="store_true", help="cut trailing blanks")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--repeat", default="", help="comma-separated epoch indices written twice (same time)")
+    p.add_argument("--events", default="",
+                   help="E:FLAG:N event records after epoch E (-1: before the first); flags 2-5 carry N "
+                        "COMMENT lines, flag 6 N cycle-slip satellite records at the time of epoch E")
     a = p.parse_args()
     random.seed(a.seed)
     types = a.types.split(",")
@@ -76,35 +80,64 @@ def main():
     skip = {int(x) for x in a.skip.split(",") if x}
     drop = {tuple(int(v) for v in x.split(":")) for x in a.drop.split(",") if x}
     blank = {tuple(int(v) for v in x.split(":")) for x in a.blank.split(",") if x}
+    repeat = {int(x) for x in a.repeat.split(",") if x}
+    events = [tuple(int(v) for v in x.split(":")) for x in a.events.split(",") if x]
     out = sys.stdout
     write_header(out, a, start)
+    write_events(out, a, events, -1, start)
     for e in range(a.epochs):
-        if e in skip:
+        if e not in skip:
+            for _ in range(2 if e in repeat else 1):
+                write_epoch(out, a, e, start, types, drop, blank)
+        write_events(out, a, events, e, start)
+
+
+def write_events(out, a, events, after, start):
+    for e, flag, n in events:
+        if e != after:
             continue
-        t = e * a.interval
-        when = start + datetime.timedelta(seconds=t)
-        sats = [s for s in range(1, a.sats + 1) if (e, s) not in drop]
-        line = (f"{when.year % 100:3d}{when.month:3d}{when.day:3d}{when.hour:3d}{when.minute:3d}"
-                f"{when.second + when.microsecond / 1e6:11.7f}{0:3d}{len(sats):3d}")
-        for i, s in enumerate(sats):
-            if i and i % 12 == 0:
-                out.write(line + "\n")
-                line = " " * 32
-            line += f"G{s:2d}"
-        if a.clock:
-            line = line.ljust(68) + f"{1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t:12.9f}"
-        out.write((line.rstrip() if a.strip else line.ljust(80) if len(sats) <= 12 or a.clock else line) + "\n")
-        for s in sats:
-            fields = []
-            for j, _ in enumerate(types):
-                if (e, s, j) in blank:
-                    fields.append(" " * 16)
-                else:
-                    v = signal(s, j, t, a)
-                    fields.append(f"{v:14.3f}{(e + s + j) % 2 if j < 2 else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}")
-            for i in range(0, max(len(fields), 1), 5):
-                text = "".join(fields[i:i + 5])
-                out.write((text.rstrip() if a.strip else text) + "\n")
+        if flag == 6:
+            # Cycle-slip records: epoch time and satellite list as an observation epoch.
+            when = start + datetime.timedelta(seconds=max(e, 0) * a.interval)
+            line = (f"{when.year % 100:3d}{when.month:3d}{when.day:3d}{when.hour:3d}{when.minute:3d}"
+                    f"{when.second + when.microsecond / 1e6:11.7f}{flag:3d}{n:3d}")
+            out.write(line + "".join(f"G{s:2d}" for s in range(1, n + 1)) + "\n")
+            for s in range(1, n + 1):
+                fields = [f"{1.0:14.3f}  "] + [" " * 16] * (len(a.types.split(",")) - 1)
+                for i in range(0, len(fields), 5):
+                    out.write("".join(fields[i:i + 5]).rstrip() + "\n")
+        else:
+            # Special records with blank time fields, as splicing tools write them.
+            out.write(" " * 26 + f"{flag:3d}{n:3d}\n")
+            for i in range(n):
+                out.write(header_line(f"EVENT {flag} AFTER EPOCH {e} LINE {i + 1}", "COMMENT") + "\n")
+
+
+def write_epoch(out, a, e, start, types, drop, blank):
+    t = e * a.interval
+    when = start + datetime.timedelta(seconds=t)
+    sats = [s for s in range(1, a.sats + 1) if (e, s) not in drop]
+    line = (f"{when.year % 100:3d}{when.month:3d}{when.day:3d}{when.hour:3d}{when.minute:3d}"
+            f"{when.second + when.microsecond / 1e6:11.7f}{0:3d}{len(sats):3d}")
+    for i, s in enumerate(sats):
+        if i and i % 12 == 0:
+            out.write(line + "\n")
+            line = " " * 32
+        line += f"G{s:2d}"
+    if a.clock:
+        line = line.ljust(68) + f"{1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t:12.9f}"
+    out.write((line.rstrip() if a.strip else line.ljust(80) if len(sats) <= 12 or a.clock else line) + "\n")
+    for s in sats:
+        fields = []
+        for j, _ in enumerate(types):
+            if (e, s, j) in blank:
+                fields.append(" " * 16)
+            else:
+                v = signal(s, j, t, a)
+                fields.append(f"{v:14.3f}{(e + s + j) % 2 if j < 2 else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}")
+        for i in range(0, max(len(fields), 1), 5):
+            text = "".join(fields[i:i + 5])
+            out.write((text.rstrip() if a.strip else text) + "\n")
 
 
 if __name__ == "__main__":
