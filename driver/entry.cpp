@@ -1,8 +1,7 @@
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -44,8 +43,8 @@ void checkDateText(const std::string& text) {
   fatalExit();
 }
 
-bool sameFile(const LineReader& input, const std::string& inputName, const std::string& outputName) {
-  (void)input;
+// Through any path or link: opening the output would empty the input.
+bool sameFile(const std::string& inputName, const std::string& outputName) {
   struct stat in {}, out {};
   if (::stat(inputName.c_str(), &in) != 0 || ::stat(outputName.c_str(), &out) != 0) return false;
   return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
@@ -62,8 +61,7 @@ int run(int argc, char** argv) {
            &foundStart, startText.data(), &foundEnd, endText.data(), &foundIncrement, &increment, &foundList);
   if (!foundInput || !foundOutput || !foundIncrement) usage();
 
-  RunSettings settings;
-  RunSettings& run = settings;
+  RunSettings run;
   if (increment <= 0 || increment > MAX_INCREMENT) {
     consoleErr("*** ERROR: Interpolation interval (" + std::to_string(increment) +
                ") must be a positive number of seconds.\n");
@@ -86,7 +84,7 @@ int run(int argc, char** argv) {
   }
   establishSamplingRate(input, run);
 
-  if (sameFile(input, run.inputFileName, run.outputFileName)) {
+  if (sameFile(run.inputFileName, run.outputFileName)) {
     consoleErr("*** ERROR: Output file is the same as the input file: " + run.outputFileName + "\n");
     fatalExit();
   }
