@@ -122,7 +122,7 @@ char* writeDigits(char* end, uint64_t v) {
 char* placeNumber(char* out, bool negative, uint64_t integer, uint64_t fraction, int decimals, int width) {
   constexpr int SCRATCH = 96, END = 64, COPY = 32;
   char line[SCRATCH];
-  std::memset(line, ' ', sizeof line);
+  std::memset(line + END - COPY, ' ', 2 * COPY);  // what the copy below takes
   char* end = line + END;
   char* p = end;
   if (decimals > 0) {
@@ -221,6 +221,17 @@ char* placeRight(char* out, const char* first, const char* end, int width) {
 }  // namespace
 
 char* formatInt(char* out, long long value, int width) {
+  // The common fields: a small count, number or indicator that fits its width.
+  if (value >= 0 && value < 100 && width >= 2 && width <= 8) {
+    for (int i = 0; i < width - 2; ++i) out[i] = ' ';
+    out[width - 2] = value >= 10 ? digitPairs[value * 2] : ' ';
+    out[width - 1] = digitPairs[value * 2 + 1];
+    return out + width;
+  }
+  if (value >= 0 && value < 10 && width == 1) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   return placeNumber(out, value < 0, magnitude, 0, 0, width);
 }
