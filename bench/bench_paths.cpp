@@ -63,13 +63,9 @@ void BM_FormatOneEpoch(benchmark::State& state) {
   const RINEXHeader header = headerWithTypes();
   const RINEXEpoch epoch = sampleEpoch(518400.0);
   OutputFile output;
-  output.openMemory();
+  if (!output.open("/dev/null")) state.SkipWithError("cannot open /dev/null");
   output.fixedNotation = true;
-  std::size_t written = 0;
-  for (auto _ : state) {
-    writeEpoch(output, header, epoch);
-    if (++written % 64 == 0) output.openMemory();  // keep the text small
-  }
+  for (auto _ : state) writeEpoch(output, header, epoch);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FormatOneEpoch);

@@ -106,12 +106,20 @@ char* writeDigits32(char* end, uint32_t v) {
   return end;
 }
 
+// Exactly eight digits, leading zeros included, in two independent halves.
+void writeEightDigits(char* at, uint32_t v) {
+  const uint32_t high = v / 10000, low = v % 10000;
+  std::memcpy(at, digitPairs + (high / 100) * 2, 2);
+  std::memcpy(at + 2, digitPairs + (high % 100) * 2, 2);
+  std::memcpy(at + 4, digitPairs + (low / 100) * 2, 2);
+  std::memcpy(at + 6, digitPairs + (low % 100) * 2, 2);
+}
+
 char* writeDigits(char* end, uint64_t v) {
-  while (v > UINT32_MAX) {
-    uint64_t pair = (v % 100) * 2;
-    v /= 100;
-    end -= 2;
-    std::memcpy(end, digitPairs + pair, 2);
+  while (v >= 100000000) {
+    end -= 8;
+    writeEightDigits(end, static_cast<uint32_t>(v % 100000000));
+    v /= 100000000;
   }
   return writeDigits32(end, static_cast<uint32_t>(v));
 }
@@ -236,7 +244,49 @@ char* formatInt(char* out, long long value, int width) {
   return placeNumber(out, value < 0, magnitude, 0, 0, width);
 }
 
+// The observation values and the like (few decimals, a narrow field): the value times 10^D,
+// rounded exactly as printf rounds, is one 64-bit integer whenever the mantissa times 10^D fits,
+// and its digits go straight into the field. Returns nullptr for anything else.
+template <int D>
+char* formatFewDecimals(char* out, double value, int width) {
+  static_assert(D >= 1 && D <= 3, "the mantissa times 10^D must fit 63 bits");
+  constexpr uint64_t scale = D == 1 ? 10 : D == 2 ? 100 : 1000;
+  constexpr int FIELD = 16;
+  if (width > FIELD) return nullptr;
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (biased == 0 || biased == 0x7ff) return nullptr;  // zero, subnormal, inf, nan: the general route
+  const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+  const int shift = 1075 - biased;  // value = mantissa / 2^shift
+  if (shift <= 0 || shift >= 64) return nullptr;
+  const uint64_t product = mantissa * scale;  // < 2^53 * 1000 < 2^63
+  const uint64_t one = uint64_t{1} << shift;
+  const uint64_t remainder = product & (one - 1);
+  const uint64_t half = one >> 1;
+  uint64_t scaled = product >> shift;
+  if (remainder > half || (remainder == half && (scaled & 1) != 0)) ++scaled;  // ties to even
+
+  const bool negative = (bits >> 63) != 0;
+  const uint64_t integer = scaled / scale;
+  uint32_t fraction = static_cast<uint32_t>(scaled % scale);
+  const int room = width - D - 1 - (negative ? 1 : 0);  // columns left for the integer digits
+  if (room < 1 || (room < 10 && integer >= powersOfTen[room])) return nullptr;
+  std::memcpy(out, "                ", FIELD);
+  char* q = out + width;
+  for (int d = 0; d < D; ++d) {
+    *--q = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  *--q = '.';
+  q = writeDigits(q, integer);
+  if (negative) *--q = '-';
+  return out + width;
+}
+
 char* formatFixed(char* out, double value, int decimals, int width) {
+  if (decimals == 3)
+    if (char* end = formatFewDecimals<3>(out, value, width)) return end;
   if (formatFixedExact(value, decimals, width, out)) return out;
   char digits[FIELD_ROOM];
   char* end = digits + sizeof digits;
