@@ -79,6 +79,10 @@ __extension__ typedef unsigned __int128 uint128;
 
 constexpr uint64_t powersOfTen[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
                                     10000000ull, 100000000ull, 1000000000ull};
+constexpr uint64_t wholePowersOfTen[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                         10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+                                         100000000000ull, 1000000000000ull, 10000000000000ull,
+                                         100000000000000ull, 1000000000000000ull};
 // Bits of 10^d: the product of a fraction of `shift` bits and 10^d fits 64 bits when their sum does.
 constexpr int powerOfTenBits[] = {1, 4, 7, 10, 14, 17, 20, 24, 27, 30};
 
@@ -271,7 +275,8 @@ char* formatFewDecimals(char* out, double value, int width) {
   const uint64_t integer = scaled / scale;
   uint32_t fraction = static_cast<uint32_t>(scaled % scale);
   const int room = width - D - 1 - (negative ? 1 : 0);  // columns left for the integer digits
-  if (room < 1 || (room < 10 && integer >= powersOfTen[room])) return nullptr;
+  // The integer part is below 2^53 / 10: at most 16 digits.
+  if (room < 1 || (room < 16 && integer >= wholePowersOfTen[room])) return nullptr;
   std::memcpy(out, "                ", FIELD);
   char* q = out + width;
   for (int d = 0; d < D; ++d) {

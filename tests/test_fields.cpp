@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,26 @@ TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitude) {
       if (!std::isfinite(v)) continue;
       ASSERT_EQ(viaFormatter(v, decimals, 14), viaPrintf(v, decimals, 14)) << std::hexfloat << v << " d=" << decimals;
     }
+  }
+}
+
+// Fields written one after another into one line, as the epoch writer does: no field may touch
+// the columns of the field before it, whatever its width.
+TEST(FixedFormat, ConsecutiveFieldsKeepTheirColumns) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<char> line(8 * FIELD_ROOM);
+    char* p = line.data();
+    std::string expected;
+    for (int k = 0; k < 5; ++k) {
+      double v = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 60);
+      if (random() % 2) v = -v;
+      int decimals = k == 4 ? 7 : 3;
+      p = formatFixed(p, v, decimals, 14);
+      *p++ = '|';
+      expected += viaPrintf(v, decimals, 14) + "|";
+    }
+    ASSERT_EQ(std::string(line.data(), p), expected);
   }
 }
 
