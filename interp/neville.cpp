@@ -22,8 +22,15 @@ void nevilleInterpolate(const double* times, const double* values, uint16_t n, d
 }
 
 // Built for AVX2 too where the processor has it: the same IEEE operations on wider registers
-// (no contraction into FMA), so every clone gives the same bits.
-__attribute__((target_clones("avx2", "default"))) void nevilleInterpolateSeries(
+// (no contraction into FMA), so every clone gives the same bits. Some clang releases give the
+// clones a dispatcher that other files cannot link against, so only GCC builds them.
+#if defined(__GNUC__) && !defined(__clang__)
+#define EPOFILL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define EPOFILL_VECTOR_CLONES
+#endif
+
+EPOFILL_VECTOR_CLONES void nevilleInterpolateSeries(
     const double* times, const double* values, int count, uint16_t n, double x, double* results,
     double* workspace) {
   const int points = n < MAX_POINTS ? static_cast<int>(n) : MAX_POINTS;

@@ -1,0 +1,66 @@
+// Shared by the fuzz targets: fatal paths unwind instead of ending the process, the program's
+// own console output is silenced, and a broken invariant aborts so that libFuzzer reports it.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "rinex/rinex.h"
+
+namespace fuzz {
+
+// A fatal message is an ordinary outcome of hostile input; the target catches this.
+struct FatalExit {};
+
+[[noreturn]] inline void throwFatal() { throw FatalExit{}; }
+
+#ifdef __GLIBC__
+inline ssize_t discard(void*, const char*, std::size_t size) { return static_cast<ssize_t>(size); }
+#endif
+
+// Every line of the program's own output is flushed with a write(2); at thousands of runs a second
+// that is most of the time spent. EPOFILL_FUZZ_VERBOSE=1 keeps it, to see the messages of a
+// reproducer.
+inline void quietConsole() {
+  const char* verbose = std::getenv("EPOFILL_FUZZ_VERBOSE");
+  if (verbose != nullptr && verbose[0] != '\0' && verbose[0] != '0') return;
+#ifdef __GLIBC__
+  // Only the stdio streams are replaced, by ones that drop the text without a system call:
+  // libFuzzer took its own copy of the stderr stream at start-up, and the sanitizers report on
+  // descriptor 2, which stays open.
+  cookie_io_functions_t sink{nullptr, discard, nullptr, nullptr};
+  if (std::FILE* out = fopencookie(nullptr, "w", sink)) stdout = out;
+  if (std::FILE* err = fopencookie(nullptr, "w", sink)) stderr = err;
+#else
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) return;
+#endif
+}
+
+inline void setUp() {
+  quietConsole();
+  setFatalHandler(throwFatal);
+}
+
+[[noreturn]] inline void fail(const char* what) {
+  const char prefix[] = "\n*** fuzz invariant broken: ";
+  (void)!::write(STDERR_FILENO, prefix, sizeof prefix - 1);
+  (void)!::write(STDERR_FILENO, what, std::strlen(what));
+  (void)!::write(STDERR_FILENO, "\n", 1);
+  std::abort();
+}
+
+inline std::string_view bytes(const uint8_t* data, std::size_t size) {
+  return std::string_view(reinterpret_cast<const char*>(data), size);
+}
+
+}  // namespace fuzz
+
+#define FUZZ_CHECK(condition) \
+  do {                        \
+    if (!(condition)) ::fuzz::fail(#condition); \
+  } while (0)

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of the fuzz targets into DIR (created when missing):
+#   DIR/header    headers only, up to and including END OF HEADER
+#   DIR/epoch     one byte choosing the header's type count, then the epoch records
+#   DIR/scanargs  command lines
+#   DIR/run       one byte choosing increment and window (see fuzz_run.cpp), then a whole file
+# Seeds come from tools/gen_rinex.py and, when the folder exists, from ../shared/data/rinex
+# (copied here at run time only; those files never enter the repository).
+#   usage: fuzz/make_corpus.sh DIR
+set -euo pipefail
+if [ $# -ne 1 ]; then
+  echo "usage: $0 DIR" >&2
+  exit 2
+fi
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="$1"
+mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run"
+gen="$root/tools/gen_rinex.py"
+shared="$root/../shared/data/rinex"
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+
+header_of() { sed '/END OF HEADER/q' "$1"; }
+body_of() { sed '1,/END OF HEADER/d' "$1"; }
+# The epoch target takes the header with (byte % 32) types; '@' is 64.
+type_byte() {
+  local types
+  types=$(grep -m1 'TYPES OF OBSERV' "$1" | cut -c1-6 | tr -d ' ')
+  types=${types:-0}
+  [[ "$types" =~ ^[0-9]+$ ]] || types=0
+  printf "\\$(printf '%03o' $((64 + types % 32)))"
+}
+
+# name, run-target bytes (increment and mode), generator options
+add_generated() {
+  local name="$1" runbytes="$2"
+  shift 2
+  local file="$tmp/$name.obs"
+  python3 "$gen" "$@" >"$file"
+  header_of "$file" >"$out/header/$name"
+  { type_byte "$file"; body_of "$file"; } >"$out/epoch/$name"
+  local b k=0
+  for b in $runbytes; do
+    { printf "\\$b"; cat "$file"; } >"$out/run/$name-$k"
+    k=$((k + 1))
+  done
+}
+
+# Run bytes (octal): 104 'D' increment 5; 135 ']' 30; 100 '@' 1; 011 listing, 10;
+# 204 window 00:05-00:12, 5; 316 from 00:02 on, 15. All divide the generator's 30 s.
+twelve=L1,L2,C1,P1,P2,D1,D2,S1,S2,C2,L5,T1
+add_generated plain         "104 135"     --epochs 12
+add_generated sats14        "104"         --epochs 10 --sats 14
+add_generated types12       "104 011"     --epochs 10 --types "$twelve"
+add_generated sats14types12 "135"         --epochs 10 --sats 14 --types "$twelve" --clock
+add_generated clock         "104 204"     --epochs 12 --clock
+add_generated nointerval    "104"         --epochs 12 --no-interval-record
+add_generated strip         "104 316"     --epochs 12 --strip --clock
+add_generated events        "104 011"     --epochs 12 --events=-1:3:1,2:4:2,5:6:2,11:5:1
+add_generated gaps          "104"         --epochs 20 --skip 3,9,10 --drop 5:1,6:2 --blank 7:0:1,8:1:3
+add_generated repeat        "104"         --epochs 10 --repeat 4
+add_generated eight         "104 204"     --epochs 8 --types L1,C1
+add_generated three         "104"         --epochs 3
+add_generated v211rate1     "100"         --epochs 20 --interval 1 --version 2.11 --types L1,L2,C1,P2,S1
+add_generated mixed         "104"         --epochs 12 --system "M (MIXED)" --sats 6
+
+# Headers beyond what the generator writes: later records, lists continued over several lines.
+{
+  printf '%-60s%s\n' "     2.11           OBSERVATION DATA    M (MIXED)" "RINEX VERSION / TYPE"
+  printf '%-60s%s\n' "fuzz                fuzz                20010828 000000 UTC" "PGM / RUN BY / DATE"
+  printf '%-60s%s\n' "a comment" "COMMENT"
+  printf '%-60s%s\n' "SITE" "MARKER NAME"
+  printf '%-60s%s\n' "SITE 1" "MARKER NUMBER"
+  printf '%-60s%s\n' "observer            agency" "OBSERVER / AGENCY"
+  printf '%-60s%s\n' "1                   RECEIVER            1.0" "REC # / TYPE / VERS"
+  printf '%-60s%s\n' "1                   ANTENNA" "ANT # / TYPE"
+  printf '%-60s%s\n' "  4027881.3000   306998.7500  4919498.6000" "APPROX POSITION XYZ"
+  printf '%-60s%s\n' "        0.0000        0.0000        0.0000" "ANTENNA: DELTA H/E/N"
+  printf '%-60s%s\n' "     1     1" "WAVELENGTH FACT L1/2"
+  printf '%-60s%s\n' "     2     2     3   G 1   G 2   R 3" "WAVELENGTH FACT L1/2"
+  printf '%-60s%s\n' "    11    L1    L2    C1    P1    P2    D1    D2    S1    S2" "# / TYPES OF OBSERV"
+  printf '%-60s%s\n' "          C2    L5" "# / TYPES OF OBSERV"
+  printf '%-60s%s\n' "    30" "INTERVAL"
+  printf '%-60s%s\n' "  2001     8    28     0     0    0.0000000     GPS" "TIME OF FIRST OBS"
+  printf '%-60s%s\n' "  2001     8    28    23    59   30.0000000     GPS" "TIME OF LAST OBS"
+  printf '%-60s%s\n' "     1" "RCV CLOCK OFFS APPL"
+  printf '%-60s%s\n' "    13" "LEAP SECONDS"
+  printf '%-60s%s\n' "     2" "# OF SATELLITES"
+  printf '%-60s%s\n' "   G01  2880  2880  2880  2880  2880  2880  2880  2880  2880" "PRN / # OF OBS"
+  printf '%-60s%s\n' "        2880  2880" "PRN / # OF OBS"
+  printf '%-60s%s\n' "   R02  1440  1440  1440" "PRN / # OF OBS"
+  printf '%-60s%s\n' "" "END OF HEADER"
+} >"$out/header/later-records"
+# Lines ended by CR LF, and a label outside columns 61-80.
+sed 's/$/\r/' "$out/header/types12" >"$out/header/crlf"
+sed 's/^\(SYNT  *\)MARKER NAME/SYNT MARKER NAME/' "$out/header/plain" >"$out/header/label-inside"
+
+# Command lines, one per file; words are split at blanks and line ends.
+long4095=$(head -c 4095 /dev/zero | tr '\0' x)
+i=0
+while IFS= read -r line; do
+  printf '%s\n' "$line" >"$out/scanargs/cmd-$i"
+  i=$((i + 1))
+done <<LINES
+-i in.obs -o out.obs -n 5
+-i in.obs -o out.obs -s 20010828000000 -e 20010828010000 -n 10 -t
+-t -n 30 -o out.obs -i in.obs
+-i in.obs -o out.obs
+-n -5 -i a -o b
+-n 99999999999999999999 -i a -o b
+-n 5x -i a -o b
+-i -o b -n 5
+-i a -o b -n 5 extra
+-i a -i b -o c -n 1
+-s -e -n
+-
+-i $long4095 -o b -n 5
+-i ${long4095}y -o b -n 5
+LINES
+
+# Real files: whole files for the run target (increment 1 divides every rate), headers alone,
+# and the epoch records after a header of the same type count. Cut at 64 KiB.
+if [ -d "$shared" ]; then
+  for f in "$shared"/*; do
+    [ -f "$f" ] || continue
+    case "$f" in *.[0-9][0-9][oO]) ;; *) continue ;; esac
+    name="real-$(basename "$f")"
+    header_of "$f" >"$out/header/$name"
+    body_of "$f" >"$tmp/body"
+    { type_byte "$f"; head -c 65536 "$tmp/body"; } >"$out/epoch/$name"
+    { printf '@'; head -c 65536 "$f"; } >"$out/run/$name"
+  done
+fi
+
+for d in header epoch scanargs run; do
+  echo "$d: $(find "$out/$d" -type f | wc -l) seeds"
+done
