@@ -43,7 +43,6 @@ double parseCReal(std::string_view text) {
 double parseDecimal(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && isBlank(text[i])) ++i;
-  std::size_t start = i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -66,7 +65,6 @@ double parseDecimal(std::string_view text) {
       end = j;
     }
   }
-  (void)start;
   double value = 0.0;
   auto result = std::from_chars(text.data() + mantissa, text.data() + end, value);
   if (result.ec != std::errc()) return 0.0;
