@@ -37,6 +37,12 @@ const SatelliteObservations* findSatellite(const RINEXEpoch& epoch, const Satell
 
 constexpr int CLOCK_SERIES = -1;
 
+// The field a series fills: the clock offset, or a value of a satellite slot.
+double& valueOf(RINEXEpoch& epoch, const std::pair<int, int>& target) {
+  if (target.first == CLOCK_SERIES) return epoch.clockOffset;
+  return epoch.satellites[static_cast<std::size_t>(target.first)].obs[static_cast<std::size_t>(target.second)].value;
+}
+
 }  // namespace
 
 void generateEpochs(EpochGenerationRequest request) {
@@ -70,7 +76,7 @@ void generateEpochs(EpochGenerationRequest request) {
   columns.clear();
   bool clockKnown = std::all_of(window, window + nodes, [](const RINEXEpoch* e) { return e->clockOffset != UNSET_CLOCK; });
   if (clockKnown) {
-    scratch.targets.push_back(CLOCK_SERIES);
+    scratch.targets.emplace_back(CLOCK_SERIES, 0);
     for (int i = 0; i < nodes; ++i) columns.push_back(window[i]->clockOffset);
   }
 
@@ -89,7 +95,7 @@ void generateEpochs(EpochGenerationRequest request) {
       for (int i = 0; i < nodes && complete; ++i) complete = found[i]->obs[static_cast<std::size_t>(j)].present != 0;
       if (!complete) continue;
       interpolated = true;
-      scratch.targets.push_back(slot * types + j);
+      scratch.targets.emplace_back(slot, j);
       for (int i = 0; i < nodes; ++i) columns.push_back(found[i]->obs[static_cast<std::size_t>(j)].value);
     }
     // A satellite with no interpolated type takes no slot.
@@ -122,24 +128,15 @@ void generateEpochs(EpochGenerationRequest request) {
     }
     if (series == 0) continue;
     // With one or no sample every series keeps its unset value, as the scalar routine does.
-    for (int s = 0; s < series; ++s) {
-      int target = scratch.targets[static_cast<std::size_t>(s)];
-      results[static_cast<std::size_t>(s)] =
-          target == CLOCK_SERIES ? out.clockOffset
-                                 : out.satellites[static_cast<std::size_t>(target / types)].obs[static_cast<std::size_t>(target % types)].value;
-    }
+    if (nodes < 2)
+      for (int s = 0; s < series; ++s) results[static_cast<std::size_t>(s)] = valueOf(out, scratch.targets[static_cast<std::size_t>(s)]);
     nevilleInterpolateSeries(seconds, samples.data(), series, static_cast<uint16_t>(nodes), out.time.totalSeconds(),
                              results.data(), scratch.workspace.data());
     for (int s = 0; s < series; ++s) {
-      int target = scratch.targets[static_cast<std::size_t>(s)];
-      double value = results[static_cast<std::size_t>(s)];
-      if (target == CLOCK_SERIES) {
-        out.clockOffset = value;
-      } else {
-        ObservationValue& o = out.satellites[static_cast<std::size_t>(target / types)].obs[static_cast<std::size_t>(target % types)];
-        o.value = value;
-        o.present = 1;
-      }
+      const std::pair<int, int>& target = scratch.targets[static_cast<std::size_t>(s)];
+      valueOf(out, target) = results[static_cast<std::size_t>(s)];
+      if (target.first != CLOCK_SERIES)
+        out.satellites[static_cast<std::size_t>(target.first)].obs[static_cast<std::size_t>(target.second)].present = 1;
     }
   }
 }

@@ -35,7 +35,7 @@ struct GenerationScratch {
   std::vector<double> columns;  // series after series, while they are collected
   std::vector<double> samples;  // sample after sample, as the batch routine takes them
   std::vector<double> results, workspace;
-  std::vector<int> targets;  // per series: slot * types + type, or -1 for the clock
+  std::vector<std::pair<int, int>> targets;  // per series: slot and type, or slot -1 for the clock
   std::vector<std::pair<char, int16_t>> satellites;
 };
 
