@@ -10,362 +10,206 @@
 
 namespace {
 
-constexpr int kTypes = 3;  // L1, L2, C1
-constexpr double kSpacing = 30.0;
+using Window = std::vector<RINEXEpoch>;
 
 const GpsTime kStart = gpsTimeFromCalendar(2001, 8, 28, 12, 0, 0.0);
+const std::vector<double> kRegular = {0, 30, 60, 90, 120, 150, 180, 210};
 
-// A satellite as an epoch lists it; `signal` names the satellite whose values it carries, so a
-// window epoch can list a satellite under another letter and still carry its values.
-struct Listed {
+// As an epoch lists a satellite: `signal` is the letter whose values it carries (0: its own).
+// As a slot of a new epoch: `signal` is the letter whose values it must hold, `missing` has bit j
+// set where type j must be absent.
+struct Sat {
   char system;
   int16_t prn;
   char signal = 0;
+  int missing = 0;
 };
+const std::vector<Sat> kThree = {{'G', 1}, {'G', 2}, {'G', 3}};
 
-// A polynomial of degree 7 in the epoch index, different for every system letter, prn and type,
-// so values taken from the wrong satellite or type show.
-double signalValue(char system, int prn, int type, double secondsFromStart) {
-  const double u = secondsFromStart / kSpacing - 3.5;
-  const double scale = prn + 0.25 * type + (system == 'R' ? 7.0 : 0.0);
+// Degree 7 in the epoch index, different for every prn, type and for R: wrong sources show.
+double signalValue(char system, int prn, int type, double t) {
+  const double u = t / 30.0 - 3.5, scale = prn + 0.25 * type + (system == 'R' ? 7.0 : 0.0);
   double v = 0.0;
   for (double c : {-2.0e-4, 3.0e-3, 0.05, -0.4, 2.5, -30.0, 1000.0 * scale}) v = v * u + c * scale;
   return v * u + 2.0e7 + 1.0e5 * prn + 1.0e3 * type;
 }
 
-double clockValue(double secondsFromStart) {
-  const double u = secondsFromStart / kSpacing;
+double clockValue(double t) {
+  const double u = t / 30.0;
   return 1.0e-4 + 2.0e-7 * u - 3.0e-9 * u * u + 1.0e-11 * std::pow(u, 7);
 }
 
-RINEXEpoch makeEpoch(double secondsFromStart, const std::vector<Listed>& satellites, int types = kTypes) {
+RINEXEpoch makeEpoch(double t, const std::vector<Sat>& satellites, int types = 3, const GpsTime& start = kStart) {
   RINEXEpoch e;
   reserveEpoch(e, static_cast<int>(satellites.size()), types);
   initEpoch(e);
-  e.time = kStart.shiftedBy(secondsFromStart);
+  e.time = start.shiftedBy(t);
   e.epochFlag = 0;
   e.numSatellites = static_cast<int32_t>(satellites.size());
-  e.clockOffset = clockValue(secondsFromStart);
+  e.clockOffset = clockValue(t);
   for (std::size_t s = 0; s < satellites.size(); ++s) {
-    SatelliteObservations& sat = e.satellites[s];
-    sat.system = satellites[s].system;
-    sat.prn = satellites[s].prn;
-    const char signal = satellites[s].signal != 0 ? satellites[s].signal : satellites[s].system;
-    for (int j = 0; j < types; ++j) {
-      ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-      o.present = 1;
-      o.value = signalValue(signal, sat.prn, j, secondsFromStart);
-      o.lli = 1;
-      o.signalStrength = 7;
-    }
+    const Sat& sat = satellites[s];
+    e.satellites[s].system = sat.system;
+    e.satellites[s].prn = sat.prn;
+    for (int j = 0; j < types; ++j)
+      e.satellites[s].obs[static_cast<std::size_t>(j)] = {1, signalValue(sat.signal ? sat.signal : sat.system, sat.prn, j, t), 1, 7};
   }
   return e;
 }
 
-// Eight epochs and the list that the generation walks; the epochs may be edited before list().
-struct Window {
-  std::vector<RINEXEpoch> epochs;
-  std::vector<EpochNode> nodes;
-
-  Window(const std::vector<Listed>& satellites, int types = kTypes,
-         std::vector<double> seconds = {0, 30, 60, 90, 120, 150, 180, 210}) {
-    for (double t : seconds) epochs.push_back(makeEpoch(t, satellites, types));
-  }
-  const EpochNode* list() {
-    nodes.assign(epochs.size(), EpochNode());
-    for (std::size_t i = 0; i < epochs.size(); ++i) {
-      nodes[i].epoch = &epochs[i];
-      nodes[i].next = i + 1 < epochs.size() ? &nodes[i + 1] : nullptr;
-    }
-    return &nodes[0];
-  }
-  ObservationValue& obs(int epoch, int slot, int type) {
-    return epochs[static_cast<std::size_t>(epoch)].satellites[static_cast<std::size_t>(slot)].obs[static_cast<std::size_t>(type)];
-  }
-};
+Window makeWindow(const std::vector<Sat>& satellites, int types = 3, const std::vector<double>& times = kRegular,
+                  const GpsTime& start = kStart) {
+  Window window;
+  for (double t : times) window.push_back(makeEpoch(t, satellites, types, start));
+  return window;
+}
 
 // Runs the generation on 31 records; the one past the 30 the run loop owns must stay untouched.
-struct Generated {
-  std::vector<RINEXEpoch> output = std::vector<RINEXEpoch>(MAX_GENERATED_EPOCHS + 1);
+Window generate(const Window& window, int opening, int numEpochs, double increment, int types = 3) {
+  std::vector<EpochNode> nodes(window.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = {&window[i], i + 1 < nodes.size() ? &nodes[i + 1] : nullptr};
+  Window output(MAX_GENERATED_EPOCHS + 1);
+  for (RINEXEpoch& e : output) e.epochFlag = 77;  // marks an entry the call did not touch
+  generateEpochs({window[static_cast<std::size_t>(opening)].time, nodes.data(), static_cast<uint16_t>(window.size()),
+                  types, static_cast<uint16_t>(numEpochs), increment, output.data(), nullptr});
+  return output;
+}
 
-  Generated() {
-    for (RINEXEpoch& e : output) e.epochFlag = 77;  // marks an entry the call did not touch
+// The slots of a new epoch t seconds after the start, their values within the double rounding of
+// the tableau (relative 1e-13, far below the thousandth the writer prints) and blank indicators.
+void expectSlots(const RINEXEpoch& e, const std::vector<Sat>& slots, int types, double t) {
+  ASSERT_EQ(e.numSatellites, static_cast<int32_t>(slots.size()));
+  for (std::size_t s = 0; s < slots.size(); ++s) {
+    const Sat& x = slots[s];
+    EXPECT_EQ(e.satellites[s].system, x.system) << "slot " << s;
+    EXPECT_EQ(e.satellites[s].prn, x.prn) << "slot " << s;
+    for (int j = 0; j < types; ++j) {
+      const ObservationValue& o = e.satellites[s].obs[static_cast<std::size_t>(j)];
+      SCOPED_TRACE("slot " + std::to_string(s) + " type " + std::to_string(j));
+      EXPECT_EQ(o.present, x.missing >> j & 1 ? 0 : 1);
+      if (!o.present) continue;
+      EXPECT_NEAR(o.value, signalValue(x.signal ? x.signal : x.system, x.prn, j, t), 2e-6);
+      EXPECT_EQ(o.lli, UNSET);
+      EXPECT_EQ(o.signalStrength, UNSET);
+    }
   }
-  void run(Window& window, int opening, int numEpochs, double increment, int types = kTypes) {
-    EpochGenerationRequest request;
-    request.baseTime = window.epochs[static_cast<std::size_t>(opening)].time;
-    request.window = window.list();
-    request.numPoints = static_cast<uint16_t>(window.epochs.size());
-    request.numObsTypes = types;
-    request.numEpochs = static_cast<uint16_t>(numEpochs);
-    request.increment = increment;
-    request.output = output.data();
-    generateEpochs(request);
-  }
-};
+}
 
-double secondsFromStart(const RINEXEpoch& e) { return secondsDifference(e.time, kStart); }
-
-const std::vector<Listed> kThree = {{'G', 1}, {'G', 2}, {'G', 3}};
-
-TEST(GenerateEpochs, FillsOnlyTheRequestedEntriesAtWholeIncrements) {
+// Times, flag, clock and values of the new epochs, and the entries left untouched.
+TEST(GenerateEpochs, NewEpochsAtWholeIncrementsOnActualTimes) {
+  const std::vector<double> withHole = {0, 30, 60, 90, 150, 180, 210, 240};
+  std::vector<Sat> fourteen;
+  for (int16_t prn = 1; prn <= 14; ++prn) fourteen.push_back({prn % 2 ? 'G' : 'R', prn});
+  const GpsTime saturday = gpsTimeFromCalendar(2001, 9, 1, 23, 58, 0.0);  // the gap from 23:59:30 ends in the next week
   struct Case {
-    int numEpochs;
+    const char* name;
+    const std::vector<double>* times;
+    int opening, numEpochs;
     double increment;
-    int filled;
-  } cases[] = {{0, 10.0, 0}, {1, 15.0, 1}, {2, 10.0, 2}, {29, 1.0, 29}, {30, 1.0, 30}, {40, 5.0, 30}};
+    int filled, noClock;  // noClock: the window epoch without a clock offset, -1 for none
+    const std::vector<Sat>* satellites;
+    int types;
+    GpsTime start;
+  } cases[] = {
+      {"none wanted", &kRegular, 3, 0, 10.0, 0, -1, &kThree, 3, kStart},
+      {"one", &kRegular, 3, 1, 15.0, 1, -1, &kThree, 3, kStart},
+      {"first gap, no clock in the first epoch", &kRegular, 0, 2, 10.0, 2, 0, &kThree, 3, kStart},
+      {"last gap, no clock in the last epoch", &kRegular, 6, 29, 1.0, 29, 7, &kThree, 3, kStart},
+      {"30 of 40 wanted", &kRegular, 3, 40, 1.0, 30, -1, &kThree, 3, kStart},
+      {"before a missing epoch, none in the middle", &withHole, 2, 5, 5.0, 5, 4, &kThree, 3, kStart},
+      {"across a missing epoch", &withHole, 3, 5, 12.0, 5, -1, &kThree, 3, kStart},
+      {"fourteen satellites, twelve types", &kRegular, 3, 2, 10.0, 2, -1, &fourteen, 12, kStart},
+      {"into the next GPS week", &kRegular, 3, 4, 10.0, 4, -1, &kThree, 3, saturday},
+  };
   for (const Case& c : cases) {
-    Window window(kThree);
-    Generated g;
-    g.run(window, 3, c.numEpochs, c.increment);
+    SCOPED_TRACE(c.name);
+    Window window = makeWindow(*c.satellites, c.types, *c.times, c.start);
+    if (c.noClock >= 0) window[static_cast<std::size_t>(c.noClock)].clockOffset = UNSET_CLOCK;
+    const Window out = generate(window, c.opening, c.numEpochs, c.increment, c.types);
     for (int k = 0; k <= MAX_GENERATED_EPOCHS; ++k) {
-      const RINEXEpoch& e = g.output[static_cast<std::size_t>(k)];
+      const RINEXEpoch& e = out[static_cast<std::size_t>(k)];
       if (k >= c.filled) {
-        EXPECT_EQ(e.epochFlag, 77) << "numEpochs " << c.numEpochs << ": entry " << k << " was written";
+        EXPECT_EQ(e.epochFlag, 77) << "entry " << k << " was written";
         continue;
       }
+      const double t = (*c.times)[static_cast<std::size_t>(c.opening)] + (k + 1) * c.increment;
+      EXPECT_DOUBLE_EQ(secondsDifference(e.time, c.start), t) << "entry " << k;
+      EXPECT_TRUE(e.time.secondsOfWeek >= 0.0 && e.time.secondsOfWeek < 604800.0) << e.time.secondsOfWeek;
       EXPECT_EQ(e.epochFlag, 0);
-      EXPECT_DOUBLE_EQ(secondsFromStart(e), 90.0 + (k + 1) * c.increment)
-          << "numEpochs " << c.numEpochs << ", entry " << k;
-    }
-  }
-}
-
-TEST(GenerateEpochs, NewEpochsRunIntoTheNextGpsWeek) {
-  // Saturday 2001-09-01 23:59:30 opens the gap; from 00:00:00 on Sunday a new GPS week begins.
-  const GpsTime saturday = gpsTimeFromCalendar(2001, 9, 1, 23, 59, 30.0);
-  Window window(kThree);
-  for (std::size_t i = 0; i < window.epochs.size(); ++i)
-    window.epochs[i].time = saturday.shiftedBy(30.0 * (static_cast<double>(i) - 3.0));
-  Generated g;
-  g.run(window, 3, 4, 10.0);
-  const struct {
-    int day, hour, minute;
-    double seconds;
-    int32_t weekChange;
-    double secondsOfWeek;
-  } expected[] = {{1, 23, 59, 40.0, 0, 604780.0}, {1, 23, 59, 50.0, 0, 604790.0},
-                  {2, 0, 0, 0.0, 1, 0.0}, {2, 0, 0, 10.0, 1, 10.0}};
-  for (int k = 0; k < 4; ++k) {
-    const GpsTime& time = g.output[static_cast<std::size_t>(k)].time;
-    const CalendarTime t = time.toCalendarTime();
-    EXPECT_EQ(t.day, expected[k].day) << k;
-    EXPECT_EQ(t.hour, expected[k].hour) << k;
-    EXPECT_EQ(t.minute, expected[k].minute) << k;
-    EXPECT_DOUBLE_EQ(t.seconds, expected[k].seconds) << k;
-    EXPECT_EQ(time.week, saturday.week + expected[k].weekChange) << k;
-    EXPECT_DOUBLE_EQ(time.secondsOfWeek, expected[k].secondsOfWeek) << k;
-  }
-}
-
-// Values, clock, flag and indicators of the new epochs, for gaps at the start, middle and end of
-// the window and for a window with a missing epoch (the interpolation runs on the actual times).
-TEST(GenerateEpochs, InterpolatesDegreeSevenSignalsOnActualTimes) {
-  const std::vector<double> regular = {0, 30, 60, 90, 120, 150, 180, 210};
-  const std::vector<double> withHole = {0, 30, 60, 90, 150, 180, 210, 240};
-  struct Case {
-    const std::vector<double>* times;
-    int opening;
-  } cases[] = {{&regular, 0}, {&regular, 3}, {&regular, 6}, {&withHole, 2}, {&withHole, 4}};
-  for (const Case& c : cases) {
-    Window window(kThree, kTypes, *c.times);
-    Generated g;
-    g.run(window, c.opening, 5, 5.0);
-    for (int k = 0; k < 5; ++k) {
-      const RINEXEpoch& e = g.output[static_cast<std::size_t>(k)];
-      const double t = secondsFromStart(e);
-      SCOPED_TRACE("opening " + std::to_string(c.opening) + ", t " + std::to_string(t));
-      EXPECT_EQ(e.epochFlag, 0);
-      ASSERT_EQ(e.numSatellites, 3);
-      // Relative 1e-13 of 2e7 values: the double rounding of the tableau, far below the
-      // thousandth that the writer prints.
-      EXPECT_NEAR(e.clockOffset, clockValue(t), 1e-15);
-      for (int s = 0; s < 3; ++s) {
-        const SatelliteObservations& sat = e.satellites[static_cast<std::size_t>(s)];
-        EXPECT_EQ(sat.system, 'G');
-        EXPECT_EQ(sat.prn, s + 1);
-        for (int j = 0; j < kTypes; ++j) {
-          const ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-          EXPECT_EQ(o.present, 1);
-          EXPECT_NEAR(o.value, signalValue('G', s + 1, j, t), 2e-6);
-          EXPECT_EQ(o.lli, UNSET);
-          EXPECT_EQ(o.signalStrength, UNSET);
-        }
+      if (c.noClock >= 0) {
+        EXPECT_EQ(e.clockOffset, UNSET_CLOCK);
+      } else {
+        EXPECT_NEAR(e.clockOffset, clockValue(t), 1e-15);
       }
+      expectSlots(e, *c.satellites, c.types, t);
     }
   }
 }
 
-// What the new epochs carry when the window epochs differ in their satellites and values.
-struct Expected {
-  char system;
-  int16_t prn;
-  char signal;                 // whose values the slot must hold
-  std::vector<bool> present;   // per observation type
-};
-
-struct SelectionCase {
-  const char* name;
-  std::vector<Listed> first;                   // satellites of every window epoch ...
-  std::function<void(Window&)> edit;           // ... then changed here
-  std::vector<Expected> expected;
-};
-
-const std::vector<bool> kAll = {true, true, true};
+// Replaces the satellite lists of these window epochs.
+std::function<void(Window&)> relist(std::vector<int> epochs, std::vector<Sat> satellites) {
+  return [=](Window& w) {
+    for (int i : epochs) w[static_cast<std::size_t>(i)] = makeEpoch(30.0 * i, satellites);
+  };
+}
 
 TEST(GenerateEpochs, SatellitesAndTypesTakenFromTheWholeWindow) {
-  const SelectionCase cases[] = {
-      {"all satellites everywhere", kThree, [](Window&) {},
-       {{'G', 1, 'G', kAll}, {'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"absent from a later epoch: left out, the next moves up", kThree,
-       [](Window& w) { w.epochs[5] = makeEpoch(150, {{'G', 1}, {'G', 3}}); },
-       {{'G', 1, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"absent from the last epoch", kThree, [](Window& w) { w.epochs[7] = makeEpoch(210, {{'G', 2}, {'G', 3}}); },
-       {{'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"L2 missing in one epoch: L2 absent, L1 and C1 kept", kThree,
-       [](Window& w) { w.obs(4, 1, 1) = ObservationValue(); },
-       {{'G', 1, 'G', kAll}, {'G', 2, 'G', {true, false, true}}, {'G', 3, 'G', kAll}}},
-      {"L1 missing in the first epoch", kThree, [](Window& w) { w.obs(0, 0, 0) = ObservationValue(); },
-       {{'G', 1, 'G', {false, true, true}}, {'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"no type complete anywhere: no slot, the next moves up", kThree,
-       [](Window& w) {
-         w.obs(2, 1, 0) = ObservationValue();
-         w.obs(5, 1, 1) = ObservationValue();
-         w.obs(7, 1, 2) = ObservationValue();
-       },
-       {{'G', 1, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"types missing before the epoch that lacks it: no slot", kThree,
-       [](Window& w) {
-         for (int j = 0; j < kTypes; ++j) w.obs(1, 0, j) = ObservationValue();
-         w.epochs[6] = makeEpoch(180, {{'G', 2}, {'G', 3}});
-       },
-       {{'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"satellite only in later epochs: not considered", kThree,
-       [](Window& w) {
-         for (int i = 1; i < 8; ++i) w.epochs[static_cast<std::size_t>(i)] =
-             makeEpoch(30.0 * i, {{'G', 9}, {'G', 1}, {'G', 2}, {'G', 3}});
-       },
-       {{'G', 1, 'G', kAll}, {'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"later epochs list the satellites in another order", kThree,
-       [](Window& w) {
-         for (int i = 1; i < 8; i += 2) w.epochs[static_cast<std::size_t>(i)] =
-             makeEpoch(30.0 * i, {{'G', 3}, {'G', 1}, {'G', 2}});
-       },
-       {{'G', 1, 'G', kAll}, {'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"same prn under a blank or another letter: linked, first letter shown", kThree,
-       [](Window& w) {
-         w.epochs[2] = makeEpoch(60, {{'G', 1}, {' ', 2, 'G'}, {'G', 3}});
-         w.epochs[5] = makeEpoch(150, {{'G', 1}, {'R', 2, 'G'}, {'G', 3}});
-       },
-       {{'G', 1, 'G', kAll}, {'G', 2, 'G', kAll}, {'G', 3, 'G', kAll}}},
-      {"blank letter in the first epoch, G later", {{' ', 4}, {'G', 5}},
-       [](Window& w) {
-         for (int i = 1; i < 8; ++i) w.epochs[static_cast<std::size_t>(i)] =
-             makeEpoch(30.0 * i, {{'G', 4, ' '}, {'G', 5}});
-       },
-       {{' ', 4, ' ', kAll}, {'G', 5, 'G', kAll}}},
-      {"G and R of one prn in a mixed file stay apart", {{'G', 5}, {'R', 5}, {'G', 6}}, [](Window&) {},
-       {{'G', 5, 'G', kAll}, {'R', 5, 'R', kAll}, {'G', 6, 'G', kAll}}},
-      {"G missing where R of the same prn is listed: G left out", {{'G', 5}, {'R', 5}, {'G', 6}},
-       [](Window& w) { w.epochs[3] = makeEpoch(90, {{'R', 5}, {'G', 6}}); },
-       {{'R', 5, 'R', kAll}, {'G', 6, 'G', kAll}}},
-  };
-  for (const SelectionCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Window window(c.first);
-    c.edit(window);
-    Generated g;
-    g.run(window, 3, 2, 10.0);
-    for (int k = 0; k < 2; ++k) {
-      const RINEXEpoch& e = g.output[static_cast<std::size_t>(k)];
-      const double t = secondsFromStart(e);
-      ASSERT_EQ(e.numSatellites, static_cast<int32_t>(c.expected.size()));
-      for (std::size_t s = 0; s < c.expected.size(); ++s) {
-        const Expected& x = c.expected[s];
-        const SatelliteObservations& sat = e.satellites[s];
-        EXPECT_EQ(sat.system, x.system) << "slot " << s;
-        EXPECT_EQ(sat.prn, x.prn) << "slot " << s;
-        for (int j = 0; j < kTypes; ++j) {
-          const ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-          EXPECT_EQ(o.present, x.present[static_cast<std::size_t>(j)] ? 1 : 0) << "slot " << s << " type " << j;
-          if (x.present[static_cast<std::size_t>(j)]) {
-            EXPECT_NEAR(o.value, signalValue(x.signal, x.prn, j, t), 2e-6) << "slot " << s << " type " << j;
-          }
-        }
-      }
-    }
-  }
-}
-
-TEST(GenerateEpochs, ClockOnlyWhenEveryWindowEpochHasOne) {
-  for (int without = -1; without < 8; ++without) {
-    Window window(kThree);
-    if (without >= 0) window.epochs[static_cast<std::size_t>(without)].clockOffset = UNSET_CLOCK;
-    Generated g;
-    g.run(window, 3, 2, 10.0);
-    for (int k = 0; k < 2; ++k) {
-      const RINEXEpoch& e = g.output[static_cast<std::size_t>(k)];
-      if (without >= 0) {
-        EXPECT_EQ(e.clockOffset, UNSET_CLOCK) << "epoch " << without << " without clock";
-      } else {
-        EXPECT_NEAR(e.clockOffset, clockValue(secondsFromStart(e)), 1e-15);
-      }
-      EXPECT_EQ(e.numSatellites, 3);  // the satellites do not depend on the clock
-    }
-  }
-}
-
-TEST(GenerateEpochs, FourteenSatellitesAndTwelveTypes) {
-  std::vector<Listed> many;
-  for (int16_t prn = 1; prn <= 14; ++prn) many.push_back({prn % 2 ? 'G' : 'R', prn});
-  constexpr int types = 12;
-  Window window(many, types);
-  window.obs(6, 13, 11) = ObservationValue();  // the last value of the last satellite
-  Generated g;
-  g.run(window, 3, 2, 10.0, types);
-  for (int k = 0; k < 2; ++k) {
-    const RINEXEpoch& e = g.output[static_cast<std::size_t>(k)];
-    const double t = secondsFromStart(e);
-    ASSERT_EQ(e.numSatellites, 14);
-    for (std::size_t s = 0; s < 14; ++s) {
-      const SatelliteObservations& sat = e.satellites[s];
-      EXPECT_EQ(sat.system, many[s].system);
-      EXPECT_EQ(sat.prn, many[s].prn);
-      ASSERT_GE(sat.obs.size(), static_cast<std::size_t>(types));
-      for (int j = 0; j < types; ++j) {
-        const ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-        if (s == 13 && j == 11) {
-          EXPECT_EQ(o.present, 0);
-          continue;
-        }
-        EXPECT_EQ(o.present, 1) << "slot " << s << " type " << j;
-        EXPECT_NEAR(o.value, signalValue(sat.system, sat.prn, j, t), 2e-6) << "slot " << s << " type " << j;
-      }
-    }
-  }
-}
-
-TEST(TraceEpochTime, OneLineOfLabelAndTimeWhenEnabled) {
-  struct Case {
-    int enabled;
-    const char* label;
-    GpsTime time;
-    const char* expected;
+  const std::vector<Sat> mixed = {{'G', 5}, {'R', 5}, {'G', 6}};
+  const struct {
+    const char* name;
+    std::vector<Sat> first;  // the satellites of every window epoch, then changed by edit
+    std::function<void(Window&)> edit;
+    std::vector<Sat> slots;
   } cases[] = {
-      {1, "    Writing original epoch: ", gpsTimeFromCalendar(2001, 8, 28, 12, 30, 15.0),
-       "    Writing original epoch:   1  8 28 12 30 15.0000000\n"},
-      {1, "Writing interpolated epoch: ", gpsTimeFromCalendar(2001, 8, 28, 12, 30, 15.5),
-       "Writing interpolated epoch:   1  8 28 12 30 15.5000000\n"},
-      {1, "Writing interpolated epoch: ", gpsTimeFromCalendar(1999, 12, 31, 23, 59, 0.0),
-       "Writing interpolated epoch:  99 12 31 23 59  0.0000000\n"},
-      {1, "Writing interpolated epoch: ", gpsTimeFromCalendar(2010, 1, 2, 3, 4, 5.25),
-       "Writing interpolated epoch:  10  1  2  3  4  5.2500000\n"},
-      {0, "    Writing original epoch: ", gpsTimeFromCalendar(2001, 8, 28, 12, 30, 15.0), ""},
+      {"absent from a later epoch: left out, the next moves up", kThree, relist({5}, {{'G', 1}, {'G', 3}}),
+       {{'G', 1}, {'G', 3}}},
+      {"absent from the last epoch", kThree, relist({7}, {{'G', 2}, {'G', 3}}), {{'G', 2}, {'G', 3}}},
+      {"L1 missing in the first epoch, L2 in a middle one: only those types absent", kThree,
+       [](Window& w) { w[0].satellites[0].obs[0] = w[4].satellites[1].obs[1] = {}; },
+       {{'G', 1, 0, 1}, {'G', 2, 0, 2}, {'G', 3}}},
+      {"no type complete: no slot, the next moves up", kThree,
+       [](Window& w) { w[2].satellites[1].obs[0] = w[5].satellites[1].obs[1] = w[7].satellites[1].obs[2] = {}; },
+       {{'G', 1}, {'G', 3}}},
+      {"every type missing before the epoch that lacks the satellite: no slot", kThree,
+       [](Window& w) {
+         for (ObservationValue& o : w[1].satellites[0].obs) o = {};
+         relist({6}, {{'G', 2}, {'G', 3}})(w);
+       },
+       {{'G', 2}, {'G', 3}}},
+      {"later epochs: another order and a satellite of their own", kThree,
+       relist({1, 2, 3, 4, 5, 6, 7}, {{'G', 9}, {'G', 3}, {'G', 1}, {'G', 2}}), kThree},
+      {"the prn under a blank or another letter: linked, the first epoch's letter shown", {{' ', 1}, {'G', 2}, {'G', 3}},
+       [](Window& w) {
+         relist({1, 2, 3, 4, 6, 7}, {{'G', 1, ' '}, {' ', 2, 'G'}, {'G', 3}})(w);
+         relist({5}, {{'G', 1, ' '}, {'R', 2, 'G'}, {'G', 3}})(w);
+       },
+       {{' ', 1}, {'G', 2}, {'G', 3}}},
+      {"G and R of one prn in a mixed file stay apart", mixed, [](Window&) {}, mixed},
+      {"G missing where R of its prn is listed: G left out", mixed, relist({3}, {{'R', 5}, {'G', 6}}),
+       {{'R', 5}, {'G', 6}}},
   };
-  for (const Case& c : cases) {
-    testing::internal::CaptureStdout();
-    traceEpochTime(c.enabled, c.label, c.time);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window window = makeWindow(c.first);
+    c.edit(window);
+    const Window out = generate(window, 3, 2, 10.0);
+    for (int k = 0; k < 2; ++k) expectSlots(out[static_cast<std::size_t>(k)], c.slots, 3, 100.0 + 10.0 * k);
+  }
+}
+
+// The label is the line's first 28 characters.
+TEST(TraceEpochTime, OneLineOfLabelAndTimeWhenEnabled) {
+  const std::pair<GpsTime, const char*> cases[] = {
+      {gpsTimeFromCalendar(2001, 8, 28, 12, 30, 15.0), "    Writing original epoch:   1  8 28 12 30 15.0000000\n"},
+      {gpsTimeFromCalendar(1999, 12, 31, 23, 59, 0.0), "Writing interpolated epoch:  99 12 31 23 59  0.0000000\n"},
+      {gpsTimeFromCalendar(2010, 1, 2, 3, 4, 5.25), "Writing interpolated epoch:  10  1  2  3  4  5.2500000\n"},
+  };
+  for (const auto& [time, line] : cases) {
+    for (int enabled : {1, 0}) {
+      testing::internal::CaptureStdout();
+      traceEpochTime(enabled, std::string(line, 28).c_str(), time);
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), enabled ? line : "");
+    }
   }
 }
 
