@@ -25,7 +25,7 @@ constexpr int CONTINUATION_INDENT = 32;
 // Data lines: five observations of 16 columns (value F14.3, loss of lock, signal strength).
 constexpr int OBS_PER_LINE = 5;
 constexpr int OBS_FIELD_W = 16;
-constexpr int OBS_VALUE_W = 14;
+constexpr int OBS_VALUE_W = OBSERVATION_VALUE_WIDTH;
 
 // Event records: epoch flags 2-5 are followed by special records, 6 by cycle-slip records.
 constexpr int FIRST_EVENT_FLAG = 2;
@@ -241,9 +241,7 @@ void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch&
       if (!o.present) {
         p = formatBlanks(p, OBS_FIELD_W);
       } else {
-        p = formatFixed(p, o.value, 3, OBS_VALUE_W);
-        p = writeOptionalInt(p, o.lli, 1);
-        p = writeOptionalInt(p, o.signalStrength, 1);
+        p = formatObservation(p, o.value, o.lli, o.signalStrength, UNSET);
       }
       output.advance(p);
     }

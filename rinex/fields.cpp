@@ -246,6 +246,8 @@ char* formatInt(char* out, long long value, int width) {
   return placeNumber(out, value < 0, magnitude, 0, 0, width);
 }
 
+namespace {
+
 // The observation values and the like (few decimals, a narrow field): the value times 10^D,
 // rounded exactly as printf rounds, is one 64-bit integer whenever the mantissa times 10^D fits,
 // and its digits go straight into the field. Returns nullptr for anything else.
@@ -287,9 +289,8 @@ char* formatFewDecimals(char* out, double value, int width) {
   return out + width;
 }
 
-char* formatFixed(char* out, double value, int decimals, int width) {
-  if (decimals == 3)
-    if (char* end = formatFewDecimals<3>(out, value, width)) return end;
+// Any value in fixed notation: exactly, or through the library for what the exact routes leave.
+char* formatFixedSlow(char* out, double value, int decimals, int width) {
   if (formatFixedExact(value, decimals, width, out)) return out;
   char digits[FIELD_ROOM];
   char* end = digits + sizeof digits;
@@ -301,6 +302,30 @@ char* formatFixed(char* out, double value, int decimals, int width) {
     end = digits + (written < 0 ? 0 : static_cast<std::size_t>(written) < sizeof digits ? written : sizeof digits - 1);
   }
   return placeRight(out, digits, end, width);
+}
+
+// A one-column indicator: a digit, a blank when unset, or a wider number printed whole.
+char* formatIndicator(char* out, long long value, long long unset) {
+  if (value >= 0 && value <= 9) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
+  return value == unset ? formatBlanks(out, 1) : formatInt(out, value, 1);
+}
+
+}  // namespace
+
+char* formatFixed(char* out, double value, int decimals, int width) {
+  if (decimals == 3)
+    if (char* end = formatFewDecimals<3>(out, value, width)) return end;
+  return formatFixedSlow(out, value, decimals, width);
+}
+
+char* formatObservation(char* out, double value, long long lli, long long signalStrength, long long unset) {
+  char* end = formatFewDecimals<3>(out, value, OBSERVATION_VALUE_WIDTH);
+  if (end == nullptr) end = formatFixedSlow(out, value, 3, OBSERVATION_VALUE_WIDTH);
+  end = formatIndicator(end, lli, unset);
+  return formatIndicator(end, signalStrength, unset);
 }
 
 void appendInt(std::string& out, long long value, int width) {

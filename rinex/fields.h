@@ -38,6 +38,10 @@ inline int16_t toInt16(int32_t v) { return static_cast<int16_t>(static_cast<uint
 constexpr std::size_t FIELD_ROOM = 420;  // widest fixed value (1e308 with 9 decimals) and its pad
 char* formatInt(char* out, long long value, int width);
 char* formatFixed(char* out, double value, int decimals, int width);
+// An observation field: the value in F14.3, then the loss-of-lock and signal-strength digits,
+// each blank when it equals `unset`.
+constexpr int OBSERVATION_VALUE_WIDTH = 14;
+char* formatObservation(char* out, double value, long long lli, long long signalStrength, long long unset);
 inline char* formatBlanks(char* out, int width) {
   for (int i = 0; i < width; ++i) *out++ = ' ';
   return out;

@@ -68,6 +68,22 @@ TEST(FixedFormat, EdgeValues) {
       for (int width : {0, 3, 11, 12, 14, 40}) EXPECT_EQ(viaFormatter(v, d, width), viaPrintf(v, d, width)) << v << " " << d;
 }
 
+TEST(ObservationFormat, ValueThenIndicators) {
+  struct Row {
+    double value;
+    long long lli, strength;
+    const char* text;
+  } rows[] = {
+      {-123.456, 1, 9999, "      -123.4561 "}, {20201292.492, 9999, 7, "  20201292.492 7"},
+      {0.0005, 0, 0, "         0.00100"},   {1e15, 12, -1, "1000000000000000.00012-1"},
+      {-0.0, 9999, 9999, "        -0.000  "},
+  };
+  for (const Row& r : rows) {
+    char field[2 * FIELD_ROOM];
+    EXPECT_EQ(std::string(field, formatObservation(field, r.value, r.lli, r.strength, 9999)), r.text) << r.value;
+  }
+}
+
 TEST(IntegerFormat, RightJustifiedOrWhole) {
   const long long values[] = {0, 5, -5, 99, 100, -100, 9999, 123456789012LL, INT64_MIN, INT64_MAX};
   for (long long v : values)
