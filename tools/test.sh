@@ -15,7 +15,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     echo "Installing: ${missing[*]}"
     apt-get update -qq || true
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null ||
+      echo "Could not install ${missing[*]}; tests that need them are skipped or fail" >&2
   else
     echo "Missing Debian packages: ${missing[*]} (install them with apt-get)" >&2
   fi
