@@ -71,6 +71,7 @@ void generateEpochs(EpochGenerationRequest request) {
     scratch.satellites.emplace_back(head.satellites[static_cast<std::size_t>(s)].system,
                                     head.satellites[static_cast<std::size_t>(s)].prn);
 
+  scratch.kept.clear();
   scratch.targets.clear();
   std::vector<double>& columns = scratch.columns;
   columns.clear();
@@ -100,7 +101,7 @@ void generateEpochs(EpochGenerationRequest request) {
     }
     // A satellite with no interpolated type takes no slot.
     if (interpolated) {
-      scratch.satellites[static_cast<std::size_t>(slot)] = sat;
+      scratch.kept.push_back(sat);
       ++slot;
     }
   }
@@ -123,8 +124,8 @@ void generateEpochs(EpochGenerationRequest request) {
     out.epochFlag = 0;
     out.numSatellites = slot;
     for (int q = 0; q < slot; ++q) {
-      out.satellites[static_cast<std::size_t>(q)].system = scratch.satellites[static_cast<std::size_t>(q)].first;
-      out.satellites[static_cast<std::size_t>(q)].prn = scratch.satellites[static_cast<std::size_t>(q)].second;
+      out.satellites[static_cast<std::size_t>(q)].system = scratch.kept[static_cast<std::size_t>(q)].first;
+      out.satellites[static_cast<std::size_t>(q)].prn = scratch.kept[static_cast<std::size_t>(q)].second;
     }
     if (series == 0) continue;
     // With one or no sample every series keeps its unset value, as the scalar routine does.

@@ -36,7 +36,8 @@ struct GenerationScratch {
   std::vector<double> samples;  // sample after sample, as the batch routine takes them
   std::vector<double> results, workspace;
   std::vector<std::pair<int, int>> targets;  // per series: slot and type, or slot -1 for the clock
-  std::vector<std::pair<char, int16_t>> satellites;
+  std::vector<std::pair<char, int16_t>> satellites;  // the template: the oldest epoch's, in order
+  std::vector<std::pair<char, int16_t>> kept;        // those that take a slot, in slot order
 };
 
 struct EpochGenerationRequest {

@@ -187,6 +187,12 @@ TEST(GenerateEpochs, SatellitesAndTypesTakenFromTheWholeWindow) {
       {"G and R of one prn in a mixed file stay apart", mixed, [](Window&) {}, mixed},
       {"G missing where R of its prn is listed: G left out", mixed, relist({3}, {{'R', 5}, {'G', 6}}),
        {{'R', 5}, {'G', 6}}},
+      {"a left-out G still keeps a later R of its prn from taking its values", {{'G', 5}, {'G', 6}, {'R', 5}},
+       [](Window& w) {
+         relist({2}, {{'G', 6}, {'R', 5}})(w);
+         relist({4}, {{'G', 5}, {'G', 6}})(w);
+       },
+       {{'G', 6}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
