@@ -97,8 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   } catch (const fuzz::FatalExit&) {
     return 0;
   }
-  FUZZ_CHECK(input.position() == size - 1);
-  std::string text = output.contents();
-  FUZZ_CHECK(text.empty() || text.back() == '\n');
+  fuzz::checkWholeInputAndLines(input, size - 1, output);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "rinex/rinex.h"
@@ -64,3 +65,15 @@ inline std::string_view bytes(const uint8_t* data, std::size_t size) {
   do {                        \
     if (!(condition)) ::fuzz::fail(#condition); \
   } while (0)
+
+namespace fuzz {
+
+// After a run that ended normally: every byte of the input was read, and the output holds whole
+// lines only.
+inline void checkWholeInputAndLines(const LineReader& input, std::size_t inputSize, const OutputFile& output) {
+  FUZZ_CHECK(input.position() == inputSize);
+  const std::string text = output.contents();
+  FUZZ_CHECK(text.empty() || text.back() == '\n');
+}
+
+}  // namespace fuzz
