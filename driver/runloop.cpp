@@ -55,20 +55,29 @@ class EpochWindow {
 
 class RunLoop {
  public:
-  RunLoop(LineReader& input, OutputFile& output, RunSettings& run)
+  RunLoop(LineSource& input, OutputFile& output, RunSettings& run)
       : input_(input), output_(output), run_(run), generated_(MAX_GENERATED_EPOCHS) {}
 
   void run() {
-    while (readEpoch(input_, run_.inputHeader, current_)) {
-      if (current_.isEvent())
-        placeEvent();
-      else
-        acceptEpoch();
+    for (RunSettings::HeldRecord& held : run_.heldRecords) {
+      std::swap(current_, held.record);
+      take(held.position);
     }
+    run_.heldRecords.clear();
+    while (readEpoch(input_, run_.inputHeader, current_)) take(input_.position());
     finish();
   }
 
  private:
+  // position: of the input after the record.
+  void take(uint64_t position) {
+    position_ = position;
+    if (current_.isEvent())
+      placeEvent();
+    else
+      acceptEpoch();
+  }
+
   // Event records follow the observation epoch before them; those before the first
   // observation epoch follow the header; those after an epoch outside the window go with it.
   void placeEvent() {
@@ -90,7 +99,7 @@ class RunLoop {
     lastAccepted_ = time >= run_.windowStart && time < run_.windowEnd;
     if (!lastAccepted_) return;
 
-    if (!run_.listEpochs) progress_update(static_cast<int64_t>(input_.position()));
+    if (!run_.listEpochs && run_.inputSizeKnown) progress_update(static_cast<int64_t>(position_));
     ++acceptedCount_;
     if (!seenAccepted_) {
       seenAccepted_ = true;
@@ -112,6 +121,7 @@ class RunLoop {
   }
 
   void finish() {
+    if (!run_.listEpochs && !run_.inputSizeKnown) progress_update(0);  // a meter of no parts: whole
     if (acceptedCount_ >= WINDOW_SIZE) {
       // With exactly eight accepted epochs the first full window was never written.
       int first = firstWindowPending_ ? 1 : 4;
@@ -162,10 +172,11 @@ class RunLoop {
     }
   }
 
-  LineReader& input_;
+  LineSource& input_;
   OutputFile& output_;
   RunSettings& run_;
   RINEXEpoch current_;
+  uint64_t position_ = 0;
   EpochWindow window_;
   std::vector<RINEXEpoch> generated_;
   GenerationScratch scratch_;
@@ -180,7 +191,7 @@ class RunLoop {
 
 }  // namespace
 
-void runInterpolation(LineReader& input, OutputFile& output, RunSettings& run) {
+void runInterpolation(LineSource& input, OutputFile& output, RunSettings& run) {
   RunLoop loop(input, output, run);
   loop.run();
 }

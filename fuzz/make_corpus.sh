@@ -4,6 +4,8 @@
 #   DIR/epoch     one byte choosing the header's type count, then the epoch records
 #   DIR/scanargs  command lines
 #   DIR/run       one byte choosing increment and window (see fuzz_run.cpp), then a whole file
+#   DIR/input     a whole file as stored: plain, compressed (gzip, compress, bzip2, xz, zstd),
+#                 Compact RINEX (from ../shared/data/crx when present), compressed Compact RINEX
 # Seeds come from tools/gen_rinex.py and, when the folder exists, from ../shared/data/rinex
 # (copied here at run time only; those files never enter the repository).
 #   usage: fuzz/make_corpus.sh DIR
@@ -14,9 +16,10 @@ if [ $# -ne 1 ]; then
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$1"
-mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run"
+mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run" "$out/input"
 gen="$root/tools/gen_rinex.py"
 shared="$root/../shared/data/rinex"
+shared_crx="$root/../shared/data/crx"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 
@@ -132,6 +135,26 @@ if [ -d "$shared" ]; then
   done
 fi
 
-for d in header epoch scanargs run; do
+# Stored forms for the layered reader: each compressor that is installed, on a small file; Compact
+# RINEX files (the first 8 KiB), plain and compressed.
+stored_forms() {  # name, file
+  local name="$1" file="$2" tool
+  cp "$file" "$out/input/$name"
+  for tool in "gzip -c:gz" "compress -c:Z" "bzip2 -c:bz2" "xz -c:xz" "zstd -q -c:zst"; do
+    command -v "${tool%% *}" >/dev/null || continue
+    ${tool%%:*} <"$file" >"$out/input/$name.${tool##*:}" || rm -f "$out/input/$name.${tool##*:}"
+  done
+}
+python3 "$gen" --epochs 12 --sats 4 >"$tmp/small.obs"
+stored_forms plain "$tmp/small.obs"
+if [ -d "$shared_crx" ]; then
+  for f in "$shared_crx"/*; do
+    case "$f" in *.[0-9][0-9][dD]) ;; *) continue ;; esac
+    head -c 8192 "$f" >"$tmp/crx"
+    stored_forms "crx-$(basename "$f")" "$tmp/crx"
+  done
+fi
+
+for d in header epoch scanargs run input; do
   echo "$d: $(find "$out/$d" -type f | wc -l) seeds"
 done

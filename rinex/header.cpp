@@ -179,13 +179,22 @@ void readSatelliteEntry(std::string_view line, RINEXHeader& header, int& linesOf
   }
 }
 
+// A line that is no header record may be any bytes at all: shown printable and short.
+std::string shownLine(std::string_view line) {
+  constexpr std::size_t SHOWN_COLUMNS = 80;
+  std::string shown(line.substr(0, SHOWN_COLUMNS));
+  for (char& c : shown)
+    if (c < 0x20 || c > 0x7e) c = '?';
+  return shown;
+}
+
 double versionNumber(const RINEXHeader& header) { return parseCReal(header.version); }
 
 }  // namespace
 
 void initHeader(RINEXHeader& header) { header = RINEXHeader(); }
 
-void readHeader(LineReader& input, RINEXHeader& header) {
+void readHeader(LineSource& input, RINEXHeader& header) {
   initHeader(header);
   bool present[RECORD_COUNT] = {};
   int typeLines = 0;
@@ -200,7 +209,7 @@ void readHeader(LineReader& input, RINEXHeader& header) {
       }
     }
     if (record == RECORD_COUNT) {
-      consoleErr("Invalid header record: \n" + line + "\n");
+      consoleErr("Invalid header record: \n" + shownLine(line) + "\n");
       fatalExit();
     }
     present[record] = true;

@@ -189,7 +189,8 @@ Child prepared(const std::string& text, uint16_t rate, int32_t increment, const 
     run.endText = end;
     LineReader input;
     input.openMemory(text);
-    prepareRun(input, run);
+    readHeader(input, run.inputHeader);
+    prepareRun(run);
     std::string next;
     input.readLine(next);
     std::printf("@%s|%d|%d %.17g|%d %.17g|%s", run.outputHeader.comments.c_str(), run.outputHeader.interval,
