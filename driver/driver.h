@@ -49,7 +49,8 @@ int epofillMain(int argc, char** argv);
 // Reads the header and the first two observation epochs, keeping them; fixes samplingRate and
 // epochsPerGap.
 void establishSamplingRate(LineSource& input, RunSettings& run);
-// Starts the progress meter, builds the time window and the output header.
+// Starts the progress meter, builds the time window, and completes the output header from the
+// header as read.
 void prepareRun(RunSettings& run);
 // Writes the output header, the original epochs and the interpolated ones, from the held records
 // and then the rest of the input; returns at its end after "Interpolation complete.".

@@ -36,6 +36,18 @@ bool readObservationEpoch(LineSource& input, RunSettings& run) {
   }
 }
 
+// One added comment line of exactly 60 characters: a number wider than its three columns takes
+// the room of the blanks after it.
+template <typename Value>
+std::string commentLine(const char* format, Value value) {
+  char line[128];
+  std::snprintf(line, sizeof line, format, value);
+  std::string text(line);
+  text.resize(COMMENT_LINE, ' ');
+  return text;
+}
+
+
 }  // namespace
 
 int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier) {
@@ -44,6 +56,9 @@ int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier) {
 
 void establishSamplingRate(LineSource& input, RunSettings& run) {
   readHeader(input, run.inputHeader);
+  // The output header starts as the header read: a type list in the events read on changes the
+  // input header for the epochs after it, and the output header only where the run meets it.
+  run.outputHeader = run.inputHeader;
   int64_t rate = run.inputHeader.interval;
 
   run.heldRecords.clear();
@@ -108,17 +123,12 @@ void prepareRun(RunSettings& run) {
   run.windowEnd = windowTime(run.endText);
   run.windowStart = windowTime(run.startText);
 
-  run.outputHeader = run.inputHeader;
   RINEXHeader& out = run.outputHeader;
   out.interval = run.increment;
-  char line[128];
   out.comments += "*** Observation values in this file have been interpolated. ";
-  std::snprintf(line, sizeof line, "    %-56.56s", versionBanner);
-  out.comments += line;
-  std::snprintf(line, sizeof line, "    The input sample rate was%3d seconds.                   ", run.samplingRate);
-  out.comments += line;
-  std::snprintf(line, sizeof line, "    The interpolation interval is%3d seconds.               ", static_cast<int>(out.interval));
-  out.comments += line;
+  out.comments += commentLine("    %-56.56s", versionBanner);
+  out.comments += commentLine("    The input sample rate was%3d seconds.", run.samplingRate);
+  out.comments += commentLine("    The interpolation interval is%3d seconds.", static_cast<int>(run.increment));
   if (out.comments.size() % COMMENT_LINE != 0) {
     consoleErr("*** ERROR: Program error.  Comment is not a multiple of 60.\n");
     fatalExit();
