@@ -370,7 +370,7 @@ TEST(RunProperty, LongGapsAreFilledCompletely) {
   const struct {
     uint32_t seed;
     int rate, increment, epochs;
-  } cases[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 600, 1, 9}};
+  } cases[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 3600, 1, 9}};
   for (const auto& c : cases)
     checkScenario(randomScenario(c.seed, c.rate, c.increment, c.epochs),
                   format("rate %d, -n %d: %d new epochs per gap", c.rate, c.increment, c.rate / c.increment - 1));
