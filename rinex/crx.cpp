@@ -57,6 +57,59 @@ bool parseInt64(std::string_view text, int64_t& value) {
   return true;
 }
 
+bool SatTable::add(const char* id, int types) {
+  Sat s;
+  std::memcpy(s.id, id, SAT_W);
+  s.types = types;
+  s.arcs = curArcs_.size();
+  s.flags = curFlags_.size();
+  const std::size_t i = cur_.size();
+  const Sat* before = nullptr;
+  if (i < prev_.size() && std::memcmp(prev_[i].id, id, SAT_W) == 0) {
+    before = &prev_[i];
+  } else {
+    for (const Sat& p : prev_)
+      if (std::memcmp(p.id, id, SAT_W) == 0) {
+        before = &p;
+        break;
+      }
+  }
+  const std::size_t n = static_cast<std::size_t>(types);
+  bool continued = before != nullptr && before->types == types;
+  if (continued) {
+    curArcs_.insert(curArcs_.end(), prevArcs_.begin() + static_cast<std::ptrdiff_t>(before->arcs),
+                    prevArcs_.begin() + static_cast<std::ptrdiff_t>(before->arcs + n));
+    curFlags_.append(prevFlags_, before->flags, 2 * n);
+  } else {
+    curArcs_.resize(curArcs_.size() + n);
+    for (std::size_t k = s.arcs; k < curArcs_.size(); ++k) curArcs_[k].order = 0;
+    curFlags_.append(2 * n, ' ');
+  }
+  cur_.push_back(s);
+  return continued;
+}
+
+void TypeCounts::take(std::string_view line, int version) {
+  if (version == 1) {
+    if (!hasLabel(line, TYPES_LABEL_2)) return;
+    std::string_view count = line.substr(0, 6);
+    std::size_t first = count.find_first_not_of(' ');
+    if (first == std::string_view::npos) return;  // continuation line
+    int64_t n = 0;
+    if (parseInt64(count.substr(first), n) && n >= 0 && n <= MAX_TYPES) r2 = static_cast<int>(n);
+    return;
+  }
+  if (!hasLabel(line, TYPES_LABEL_3)) return;
+  unsigned char system = static_cast<unsigned char>(line[0]);
+  if (system == ' ') return;  // continuation line
+  std::string_view count = line.substr(3, 3);
+  std::size_t first = count.find_first_not_of(' ');
+  int64_t n = 0;
+  if (system < 128 && first != std::string_view::npos && parseInt64(count.substr(first), n) && n >= 0 &&
+      n <= MAX_TYPES)
+    r3[system] = static_cast<int>(n);
+}
+
 }  // namespace crx
 
 using namespace crx;
@@ -77,43 +130,6 @@ int compactRinexVersion(std::string_view firstLine, std::string* version) {
 
 namespace {
 
-// A satellite of an epoch: its arcs and flag characters live in the decoder's flat buffers.
-struct Sat {
-  char id[SAT_W];
-  int types;
-  std::size_t arcs;   // first of `types` arcs
-  std::size_t flags;  // first of 2 * types flag characters
-};
-
-// The observation-type counts the header declares: one for RINEX 2, one per system for RINEX 3.
-struct TypeCounts {
-  int r2 = -1;
-  int r3[128];
-  char continued = 0;  // the system whose type list continues on the next line
-  TypeCounts() { std::fill(std::begin(r3), std::end(r3), -1); }
-
-  void take(std::string_view line, int version) {
-    if (version == 1) {
-      if (!hasLabel(line, TYPES_LABEL_2)) return;
-      std::string_view count = line.substr(0, 6);
-      if (count.find_first_not_of(' ') == std::string_view::npos) return;  // continuation line
-      int64_t n = 0;
-      std::size_t first = count.find_first_not_of(' ');
-      if (parseInt64(count.substr(first), n) && n >= 0 && n <= MAX_TYPES) r2 = static_cast<int>(n);
-      return;
-    }
-    if (!hasLabel(line, TYPES_LABEL_3)) return;
-    unsigned char system = static_cast<unsigned char>(line[0]);
-    if (system == ' ') return;  // continuation line
-    std::string_view count = line.substr(3, 3);
-    std::size_t first = count.find_first_not_of(' ');
-    int64_t n = 0;
-    if (system < 128 && first != std::string_view::npos && parseInt64(count.substr(first), n) && n >= 0 &&
-        n <= MAX_TYPES)
-      r3[system] = static_cast<int>(n);
-  }
-};
-
 // Reads a right-aligned unsigned integer field (blanks, then digits); false when malformed.
 // Blanks around the digits are allowed: some writers put the count one column early.
 bool fieldCount(std::string_view line, std::size_t at, std::size_t width, int& value) {
@@ -131,11 +147,6 @@ bool fieldCount(std::string_view line, std::size_t at, std::size_t width, int& v
   return true;
 }
 
-bool printable(std::string_view text) {
-  for (char c : text)
-    if (c < ' ' || c > '~') return false;
-  return true;
-}
 
 }  // namespace
 
@@ -155,9 +166,7 @@ struct CompactDecoder::State {
 
   int flag = 0, satCount = 0, satDone = 0;
   long long eventLines = 0;
-  std::vector<Sat> prev, cur;
-  std::vector<Arc> prevArcs, curArcs;
-  std::string prevFlags, curFlags;
+  SatTable sats;
   std::string text;  // the RINEX lines of the epoch under way
   std::vector<int64_t> values;
   std::vector<char> present;
@@ -183,9 +192,7 @@ struct CompactDecoder::State {
   void endEpoch(std::string& out) {
     out += text;
     text.clear();
-    std::swap(prev, cur);
-    std::swap(prevArcs, curArcs);
-    std::swap(prevFlags, curFlags);
+    sats.commit();
     phase = EPOCH;
   }
 };
@@ -284,40 +291,16 @@ bool CompactDecoder::State::startEpoch() {
   for (std::size_t i = listEnd; i < ref.size(); ++i)
     if (ref[i] != ' ') return fail("satellite list longer than the satellite count");
   if (version == 1 && types.r2 < 0) return fail("observation types missing from the header");
-  cur.clear();
-  curArcs.clear();
-  curFlags.clear();
+  sats.begin();
   for (int i = 0; i < satCount; ++i) {
-    Sat s;
-    std::memcpy(s.id, ref.data() + listAt + SAT_W * static_cast<std::size_t>(i), SAT_W);
-    if (version == 1) {
-      s.types = types.r2;
-    } else {
-      unsigned char system = static_cast<unsigned char>(s.id[0]);
-      s.types = system < 128 ? types.r3[system] : -1;
-      if (s.types < 0) return fail(std::string("no observation types for satellite system '") + s.id[0] + "'");
+    const char* id = ref.data() + listAt + SAT_W * static_cast<std::size_t>(i);
+    int n = types.r2;
+    if (version == 3) {
+      unsigned char system = static_cast<unsigned char>(id[0]);
+      n = system < 128 ? types.r3[system] : -1;
+      if (n < 0) return fail(std::string("no observation types for satellite system '") + id[0] + "'");
     }
-    s.arcs = curArcs.size();
-    s.flags = curFlags.size();
-    const Sat* before = nullptr;
-    if (static_cast<std::size_t>(i) < prev.size() && std::memcmp(prev[i].id, s.id, SAT_W) == 0) {
-      before = &prev[i];
-    } else {
-      for (const Sat& p : prev)
-        if (std::memcmp(p.id, s.id, SAT_W) == 0) {
-          before = &p;
-          break;
-        }
-    }
-    if (before != nullptr && before->types == s.types) {
-      curArcs.insert(curArcs.end(), prevArcs.begin() + static_cast<std::ptrdiff_t>(before->arcs),
-                     prevArcs.begin() + static_cast<std::ptrdiff_t>(before->arcs + static_cast<std::size_t>(s.types)));
-      curFlags.append(prevFlags, before->flags, 2 * static_cast<std::size_t>(s.types));
-    } else {
-      curArcs.resize(curArcs.size() + static_cast<std::size_t>(s.types));
-      curFlags.append(2 * static_cast<std::size_t>(s.types), ' ');
-    }
-    cur.push_back(s);
+    sats.add(id, n);
   }
   satDone = 0;
   phase = CLOCK;
@@ -383,9 +366,10 @@ void CompactDecoder::State::writeEpochLine() {
 
 bool CompactDecoder::State::satelliteLine(std::string_view line) {
   if (!printable(line)) return fail("satellite line with a character that is not printable ASCII");
-  const Sat& s = cur[static_cast<std::size_t>(satDone)];
-  Arc* arcs = curArcs.data() + s.arcs;
-  char* flags = &curFlags[s.flags];
+  const std::size_t index = static_cast<std::size_t>(satDone);
+  const Sat& s = sats.sat(index);
+  Arc* arcs = sats.arcs(index);
+  char* flags = sats.flags(index);
   std::size_t typeCount = static_cast<std::size_t>(s.types);
   if (values.size() < typeCount) {
     values.resize(typeCount);
@@ -407,9 +391,10 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     }
     present[t] = !field.empty();
     if (field.empty()) {
-      // A value that comes back starts a new arc, and its flags differ from blanks.
+      // A value that comes back starts a new arc. Version 1 gives a missing value's flags as
+      // differences from blanks, version 3 from the last ones.
       arcs[t].order = 0;
-      flags[2 * t] = flags[2 * t + 1] = ' ';
+      if (version == 1) flags[2 * t] = flags[2 * t + 1] = ' ';
     } else if (!advance(arcs[t], field, range, values[t], "observation"))
       return false;
   }

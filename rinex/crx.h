@@ -46,6 +46,9 @@ class CompactEncoder {
   void encode(std::string_view line, std::string& out);
   // At the end: an epoch that was not complete is dropped.
   void finish(std::string& out);
+  // Empty while the input is RINEX the encoder can represent. Otherwise what was wrong; the
+  // encoder then takes no more lines, and `out` ends after the last complete epoch.
+  const std::string& error() const;
 
  private:
   struct State;

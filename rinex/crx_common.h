@@ -2,9 +2,11 @@
 // difference arcs and the fixed-point text of the values. Internal to rinex/crx*.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace crx {
 
@@ -55,6 +57,59 @@ char* putFixed(char* out, int64_t value, int decimals, int width);
 
 // Parses an optionally negative decimal integer of 1-18 digits filling `text`; false otherwise.
 bool parseInt64(std::string_view text, int64_t& value);
+
+// A satellite of an epoch: its arcs and flag characters live in the decoder's flat buffers.
+struct Sat {
+  char id[SAT_W];
+  int types;
+  std::size_t arcs;   // first of `types` arcs
+  std::size_t flags;  // first of 2 * types flag characters
+};
+
+// The satellites of the epoch under way beside those of the previous epoch, whose arcs and flags
+// carry over to the satellites that are in both.
+class SatTable {
+ public:
+  void begin() {
+    cur_.clear();
+    curArcs_.clear();
+    curFlags_.clear();
+  }
+  // Adds the next satellite of the epoch; false when it was not in the previous epoch (its arcs
+  // then start empty and its flags blank).
+  bool add(const char* id, int types);
+  std::size_t size() const { return cur_.size(); }
+  const Sat& sat(std::size_t i) const { return cur_[i]; }
+  Arc* arcs(std::size_t i) { return curArcs_.data() + cur_[i].arcs; }
+  char* flags(std::size_t i) { return &curFlags_[cur_[i].flags]; }
+  // The epoch is complete: it becomes the previous one.
+  void commit() {
+    std::swap(prev_, cur_);
+    std::swap(prevArcs_, curArcs_);
+    std::swap(prevFlags_, curFlags_);
+  }
+
+ private:
+  std::vector<Sat> prev_, cur_;
+  std::vector<Arc> prevArcs_, curArcs_;
+  std::string prevFlags_, curFlags_;
+};
+
+// The observation-type counts the header declares: one for RINEX 2, one per system for RINEX 3.
+struct TypeCounts {
+  int r2 = -1;
+  int r3[128];
+  char continued = 0;  // the system whose type list continues on the next line
+  TypeCounts() { std::fill(std::begin(r3), std::end(r3), -1); }
+
+  void take(std::string_view line, int version);
+};
+
+inline bool printable(std::string_view text) {
+  for (char c : text)
+    if (c < ' ' || c > '~') return false;
+  return true;
+}
 
 inline std::string_view label(std::string_view line) {
   return line.size() > LABEL_COL ? line.substr(LABEL_COL) : std::string_view{};
