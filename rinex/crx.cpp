@@ -17,25 +17,49 @@ Range fieldRange(int width, int decimals) {
   return Range{positive - 1, -(negative - 1)};
 }
 
-char* putFixed(char* out, int64_t value, int decimals, int width) {
-  char text[32];
-  char* end = text + sizeof text;
-  char* p = end;
+namespace {
+
+// "00" to "99": two digits per division on the hot path of the decoder.
+struct DigitPairs {
+  char text[200];
+  DigitPairs() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+const DigitPairs PAIRS;
+
+// Writes the digits of u right to left ending before p, at least `minimum` of them.
+char* putDigits(char* p, uint64_t u, int minimum) {
+  char* stop = p - minimum;
+  while (u >= 100) {
+    uint64_t q = u / 100;
+    std::memcpy(p -= 2, PAIRS.text + 2 * (u - q * 100), 2);
+    u = q;
+  }
+  if (u >= 10)
+    std::memcpy(p -= 2, PAIRS.text + 2 * u, 2);
+  else if (u > 0 || p > stop)
+    *--p = static_cast<char>('0' + u);
+  while (p > stop) *--p = '0';
+  return p;
+}
+
+}  // namespace
+
+char* putFixed(char* out, int64_t value, int decimals, int width, bool zeroBeforePoint) {
+  // Right to left from the end of the field; the value fits, so the blanks fill what is left.
   uint64_t u = value < 0 ? uint64_t(0) - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  for (int i = 0; i < decimals; ++i) {
-    *--p = static_cast<char>('0' + u % 10);
-    u /= 10;
-  }
+  uint64_t scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  char* p = putDigits(out + width, u % scale, decimals);
   *--p = '.';
-  while (u != 0) {
-    *--p = static_cast<char>('0' + u % 10);
-    u /= 10;
-  }
+  if (u >= scale || zeroBeforePoint) p = putDigits(p, u / scale, 1);
   if (value < 0) *--p = '-';
-  int length = static_cast<int>(end - p);
-  for (int i = length; i < width; ++i) *out++ = ' ';
-  std::memcpy(out, p, static_cast<std::size_t>(length));
-  return out + length;
+  while (p > out) *--p = ' ';
+  return out + width;
 }
 
 bool parseInt64(std::string_view text, int64_t& value) {
@@ -155,6 +179,7 @@ struct CompactDecoder::State {
   Phase phase = FIRST_LINE;
   int version = 0;
   bool failed = false;
+  bool zeroBeforePoint = false;
   std::string error;
   TypeCounts types;
 
@@ -188,7 +213,7 @@ struct CompactDecoder::State {
   bool clockLine(std::string_view line);
   bool satelliteLine(std::string_view line);
   void writeEpochLine();
-  bool advance(Arc& arc, std::string_view field, const Range& range, int64_t& value, const char* what);
+  bool advance(Arc& arc, const char*& p, const char* end, const Range& range, int64_t& value, const char* what);
   void endEpoch(std::string& out) {
     out += text;
     text.clear();
@@ -197,36 +222,47 @@ struct CompactDecoder::State {
   }
 };
 
-// One value from its field: "n&value" starts an arc of order n, a plain number is the next
-// difference of the arc under way.
-bool CompactDecoder::State::advance(Arc& arc, std::string_view field, const Range& range, int64_t& value,
+// One value from its field at p, which ends at the next blank or at `end`: "n&value" starts an
+// arc of order n, a plain number is the next difference of the arc under way. p is left at the
+// end of the field.
+bool CompactDecoder::State::advance(Arc& arc, const char*& p, const char* end, const Range& range, int64_t& value,
                                     const char* what) {
-  if (field.size() >= 2 && field[1] == '&') {
-    char order = field[0];
-    if (order < '1' || order > '0' + MAX_ORDER) return fail(std::string("bad difference order in the ") + what);
-    int64_t v = 0;
-    if (!parseInt64(field.substr(2), v)) return fail(std::string("malformed number in the ") + what);
+  const char* q = p;
+  int order = 0;
+  if (end - q >= 2 && q[1] == '&') {
+    order = q[0] - '0';
+    if (order < 1 || order > MAX_ORDER) return fail(std::string("bad difference order in the ") + what);
+    q += 2;
+  }
+  bool negative = q < end && *q == '-';
+  q += negative;
+  const char* digits = q;
+  int64_t v = 0;
+  while (q < end && static_cast<unsigned>(*q - '0') < 10) v = v * 10 + (*q++ - '0');
+  if (q == digits || q - digits > 18 || (q < end && *q != ' '))
+    return fail(std::string("malformed number in the ") + what);
+  p = q;
+  if (negative) v = -v;
+  if (order != 0) {
     if (v > range.max || v < range.min) return fail(std::string("number too large in the ") + what);
-    arc.order = static_cast<int8_t>(order - '0');
+    arc.order = static_cast<int8_t>(order);
     arc.level = 0;
     arc.d[0] = v;
     value = v;
     return true;
   }
-  int64_t d = 0;
-  if (!parseInt64(field, d)) return fail(std::string("malformed number in the ") + what);
   if (arc.order == 0) return fail(std::string("difference without initialisation in the ") + what);
-  // |d| < 1e18 and every held difference comes from values in range (|v| < 1e14, so a difference of
-  // order j stays below 2^j * 1e14): no sum below can overflow.
-  int m = std::min(arc.level + 1, static_cast<int>(arc.order));
-  int64_t t[MAX_ORDER + 1];
-  t[m] = d;
-  for (int j = m - 1; j >= 0; --j) t[j] = t[j + 1] + arc.d[j];
-  if (t[0] > range.max || t[0] < range.min) return fail(std::string("number too large in the ") + what);
-  int keep = std::min(m, arc.order - 1);
-  for (int j = 0; j <= keep; ++j) arc.d[j] = t[j];
+  // |v| < 1e18 and every held difference comes from values in range (|value| < 1e14, so a
+  // difference of order j stays below 2^j * 1e14): no sum below can overflow. The differences are
+  // updated in place; after a failure the decoder takes no more lines.
+  const int m = std::min(arc.level + 1, static_cast<int>(arc.order));
+  const int keep = std::min(m, arc.order - 1);
+  int64_t x = v;
+  if (m <= keep) arc.d[m] = x;
+  for (int j = m - 1; j >= 0; --j) arc.d[j] = x += arc.d[j];
+  if (x > range.max || x < range.min) return fail(std::string("number too large in the ") + what);
   arc.level = static_cast<int8_t>(keep);
-  value = t[0];
+  value = x;
   return true;
 }
 
@@ -313,7 +349,10 @@ bool CompactDecoder::State::clockLine(std::string_view line) {
     clock.order = 0;  // a clock that comes back starts a new arc
   } else {
     const Range range = version == 1 ? fieldRange(R2_CLOCK_W, R2_CLOCK_DEC) : fieldRange(R3_CLOCK_W, R3_CLOCK_DEC);
-    if (!advance(clock, line, range, clockValue, "clock offset")) return false;
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (!advance(clock, p, end, range, clockValue, "clock offset")) return false;
+    if (p != end) return fail("clock offset line with more than one number");
     hasClock = true;
   }
   writeEpochLine();
@@ -333,7 +372,7 @@ void CompactDecoder::State::writeEpochLine() {
   if (hasClock) {
     int w = version == 1 ? R2_CLOCK_W : R3_CLOCK_W;
     clockLength = static_cast<std::size_t>(
-        putFixed(clockText, clockValue, version == 1 ? R2_CLOCK_DEC : R3_CLOCK_DEC, w) - clockText);
+        putFixed(clockText, clockValue, version == 1 ? R2_CLOCK_DEC : R3_CLOCK_DEC, w, zeroBeforePoint) - clockText);
   }
   if (version == 1) {
     text.append(ref, 0, R2_LIST);
@@ -378,26 +417,21 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
   static const Range range = fieldRange(OBS_W, OBS_DEC);
   // Fields are separated by one blank; an empty field is a missing value, and a line that ends
   // early leaves the remaining values missing. The flag differences follow the last field.
-  std::size_t pos = 0;
+  const char* p = line.data();
+  const char* end = p + line.size();
   for (std::size_t t = 0; t < typeCount; ++t) {
-    std::string_view field;
-    if (pos < line.size()) {
-      std::size_t end = line.find(' ', pos);
-      if (end == std::string_view::npos) end = line.size();
-      field = line.substr(pos, end - pos);
-      pos = end + 1;
-    } else {
-      pos = line.size() + 1;
-    }
-    present[t] = !field.empty();
-    if (field.empty()) {
+    present[t] = p < end && *p != ' ';
+    if (!present[t]) {
       // A value that comes back starts a new arc. Version 1 gives a missing value's flags as
       // differences from blanks, version 3 from the last ones.
       arcs[t].order = 0;
       if (version == 1) flags[2 * t] = flags[2 * t + 1] = ' ';
-    } else if (!advance(arcs[t], field, range, values[t], "observation"))
+    } else if (!advance(arcs[t], p, end, range, values[t], "observation")) {
       return false;
+    }
+    if (p < end) ++p;  // the blank after the field
   }
+  std::size_t pos = static_cast<std::size_t>(p - line.data());
   if (pos < line.size()) {
     std::string_view diff = line.substr(pos);
     if (diff.size() > 2 * typeCount) return fail("more flag characters than observations");
@@ -423,7 +457,7 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     }
     for (std::size_t end = t + n; t < end; ++t) {
       if (present[t]) {
-        p = putFixed(p, values[t], OBS_DEC, OBS_W);
+        p = putFixed(p, values[t], OBS_DEC, OBS_W, zeroBeforePoint);
       } else {
         std::memset(p, ' ', OBS_W);
         p += OBS_W;
@@ -483,7 +517,7 @@ bool CompactDecoder::State::decodeLine(std::string_view line, std::string& out) 
   return fail("internal state");
 }
 
-CompactDecoder::CompactDecoder() : state_(new State) {}
+CompactDecoder::CompactDecoder(bool zeroBeforePoint) : state_(new State) { state_->zeroBeforePoint = zeroBeforePoint; }
 CompactDecoder::~CompactDecoder() { delete state_; }
 
 bool CompactDecoder::decode(std::string_view line, std::string& out) {

@@ -13,7 +13,9 @@ int compactRinexVersion(std::string_view firstLine, std::string* version = nullp
 
 class CompactDecoder {
  public:
-  CompactDecoder();
+  // zeroBeforePoint: values below 1 in magnitude come out as "0.250", the way this program's
+  // writer prints them, instead of ".250", the way the writers of the real files do.
+  explicit CompactDecoder(bool zeroBeforePoint = false);
   ~CompactDecoder();
   CompactDecoder(const CompactDecoder&) = delete;
   CompactDecoder& operator=(const CompactDecoder&) = delete;

@@ -51,9 +51,9 @@ struct Range {
 };
 Range fieldRange(int width, int decimals);
 
-// Writes `value` (in units of the last decimal) right-aligned in `width` characters, without the
-// zero before the point (".250", "-.500"), as the restored files have it. The value must fit.
-char* putFixed(char* out, int64_t value, int decimals, int width);
+// Writes `value` (in units of the last decimal) right-aligned in `width` characters, with or
+// without the zero before the point ("0.250" or ".250"). The value must fit the field even with it.
+char* putFixed(char* out, int64_t value, int decimals, int width, bool zeroBeforePoint);
 
 // Parses an optionally negative decimal integer of 1-18 digits filling `text`; false otherwise.
 bool parseInt64(std::string_view text, int64_t& value);

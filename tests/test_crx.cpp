@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "rinex/crx.h"
+#include "tests/crx_support.h"
 
 namespace {
 
@@ -42,8 +44,8 @@ struct Decoded {
   std::string text;
 };
 
-Decoded decodeAll(const std::vector<std::string>& lines) {
-  CompactDecoder decoder;
+Decoded decodeAll(const std::vector<std::string>& lines, bool zeroBeforePoint = false) {
+  CompactDecoder decoder(zeroBeforePoint);
   Decoded d{true, "", ""};
   for (const std::string& line : lines) {
     if (!decoder.decode(line, d.text)) {
@@ -211,6 +213,133 @@ TEST(CompactDecoder, RefusesWhatIsNotCompactRinex) {
   EXPECT_NE(d.error.find("2.0"), std::string::npos);
   lines = {"1.0                 COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE", "x"};
   EXPECT_FALSE(decodeAll(lines).ok);
+}
+
+std::string encodeAll(const std::vector<std::string>& lines, int version, std::string* error = nullptr) {
+  CompactEncoder encoder(version, "epofill test");
+  std::string out;
+  for (const std::string& line : lines) encoder.encode(line, out);
+  encoder.finish(out);
+  if (error != nullptr) *error = encoder.error();
+  return out;
+}
+
+TEST(CompactEncoder, ReproducesTheRealFiles) {
+  REQUIRE_SHARED();
+  for (const Pair& p : PAIRS) {
+    SCOPED_TRACE(p.compact);
+    std::vector<std::string> plain = readLines(shared + "/" + p.plain);
+    std::vector<std::string> want = readLines(shared + "/" + p.compact);
+    const int version = want[0][0] == '3' ? 3 : 1;
+    std::string error;
+    std::vector<std::string> got = splitLines(encodeAll(plain, version, &error));
+    EXPECT_EQ(error, "");
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[0], want[0]);
+    EXPECT_EQ(got[1], std::string("epofill test") + std::string(48, ' ') + "CRINEX PROG / DATE");
+    if (p.match == Match::First49) want.resize(got.size());  // the plain file holds the first epoch
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 2; i < got.size(); ++i) ASSERT_EQ(got[i], want[i]) << "line " << i + 1;
+  }
+}
+
+// Decoding and encoding again gives the compact file back, for the files without a plain one too.
+TEST(CompactEncoder, ReencodesWhatTheDecoderRestores) {
+  REQUIRE_SHARED();
+  for (const char* name : {"crx/eijs0010.21d", "crx/barq071q.19d", "rinex3/P43300USA_R_20190012056_17M_15S_MO.crx"}) {
+    std::vector<std::string> compact = readLines(shared + "/" + name);
+    std::vector<std::string> again =
+        splitLines(encodeAll(splitLines(decodeAll(compact).text), compact[0][0] == '3' ? 3 : 1));
+    ASSERT_EQ(again.size(), compact.size()) << name;
+    for (std::size_t i = 2; i < again.size(); ++i) ASSERT_EQ(again[i], compact[i]) << name << " line " << i + 1;
+  }
+}
+
+struct SeededChoices : crx_test::Choices {
+  std::mt19937 random;
+  explicit SeededChoices(unsigned seed) : random(seed) {}
+  uint32_t next(uint32_t n) override { return static_cast<uint32_t>(random() % n); }
+};
+
+// Random values (jumps, values below 1, missing ones), flags, clocks that come and go, satellites
+// appearing and disappearing, more than 12 of them, events: encoding then decoding gives the text.
+TEST(CompactCodec, RoundTripOfGeneratedEpochs) {
+  for (unsigned seed = 1; seed <= 200; ++seed) {
+    SeededChoices choices(seed);
+    const int rinex = seed % 2 == 0 ? 2 : 3;
+    const bool zero = seed % 3 == 0;
+    std::vector<std::string> text = crx_test::makeObservationText(choices, rinex, zero);
+    std::string error;
+    std::string compact = encodeAll(text, rinex == 2 ? 1 : 3, &error);
+    ASSERT_EQ(error, "") << "seed " << seed;
+    Decoded d = decodeAll(splitLines(compact), zero);
+    ASSERT_TRUE(d.ok) << "seed " << seed << ": " << d.error;
+    std::vector<std::string> back = splitLines(d.text);
+    ASSERT_EQ(back.size(), text.size()) << "seed " << seed;
+    for (std::size_t i = 0; i < text.size(); ++i) ASSERT_EQ(back[i], text[i]) << "seed " << seed << " line " << i + 1;
+  }
+}
+
+// After every line the encoder's output ends after a whole epoch: it decodes without error to a
+// first part of the text.
+TEST(CompactEncoder, OutputsWholeEpochsOnly) {
+  for (int rinex : {2, 3}) {
+    SeededChoices choices(77u + static_cast<unsigned>(rinex));
+    std::vector<std::string> text = crx_test::makeObservationText(choices, rinex, false);
+    CompactEncoder encoder(rinex == 2 ? 1 : 3, "");
+    std::string out;
+    bool inHeader = true;
+    for (const std::string& line : text) {
+      encoder.encode(line, out);
+      if (inHeader) {
+        inHeader = line.find("END OF HEADER") == std::string::npos;
+        continue;
+      }
+      Decoded d = decodeAll(splitLines(out));
+      ASSERT_TRUE(d.ok) << d.error;
+      std::vector<std::string> part = splitLines(d.text);
+      ASSERT_LE(part.size(), text.size());
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), text.begin()));
+    }
+    // A cut epoch is dropped at the end.
+    CompactEncoder cut(rinex == 2 ? 1 : 3, "");
+    std::string cutOut;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) cut.encode(text[i], cutOut);
+    cut.finish(cutOut);
+    EXPECT_TRUE(decodeAll(splitLines(cutOut)).ok);
+  }
+}
+
+TEST(CompactEncoder, RefusesWhatItCannotRepresent) {
+  const std::vector<std::string> header = {
+      "     2.11           OBSERVATION DATA    G (GPS)             RINEX VERSION / TYPE",
+      "     1    L1                                                # / TYPES OF OBSERV",
+      "                                                            END OF HEADER",
+      " 21  3  1  0  0  0.0000000  0  1G01",
+      "   1234567.123",
+  };
+  struct Case {
+    const char* what;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"not an epoch line", "garbage"},
+      {"satellite count is not a number", " 21  3  1  0  0  0.0000000  0 1x"},
+      {"satellite list shorter", " 21  3  1  0  0  0.0000000  0  2G01"},
+      {"not a number of the form F14.3", " 21  3  1  0  0  0.0000000  0  1G01"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> bad = header;
+    bad.push_back(c.line);
+    bad.push_back("    1234567.12");  // two decimals
+    bad.push_back("");
+    std::string error;
+    std::string out = encodeAll(bad, 1, &error);
+    EXPECT_NE(error.find(c.what), std::string::npos) << c.what << ": " << error;
+    Decoded d = decodeAll(splitLines(out));
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(splitLines(d.text).size(), header.size());  // up to the last whole epoch
+  }
 }
 
 }  // namespace
