@@ -238,8 +238,9 @@ bool CompactDecoder::State::advance(Arc& arc, const char*& p, const char* end, c
   q += negative;
   const char* digits = q;
   int64_t v = 0;
-  while (q < end && static_cast<unsigned>(*q - '0') < 10) v = v * 10 + (*q++ - '0');
-  if (q == digits || q - digits > 18 || (q < end && *q != ' '))
+  const char* last = end - digits > 18 ? digits + 18 : end;  // at most 18 digits: no overflow
+  while (q < last && static_cast<unsigned>(*q - '0') < 10) v = v * 10 + (*q++ - '0');
+  if (q == digits || (q < end && *q != ' '))
     return fail(std::string("malformed number in the ") + what);
   p = q;
   if (negative) v = -v;
