@@ -359,6 +359,7 @@ bool isCompressed(std::string_view head) {
   return false;
 }
 constexpr std::size_t LONGEST_MAGIC = 6;
+constexpr std::size_t VERSION_COLUMNS = 20;  // of the "CRINEX VERS   / TYPE" line
 
 std::string trimmed(std::string_view text) {
   std::size_t first = text.find_first_not_of(' ');
@@ -370,11 +371,10 @@ std::unique_ptr<LineSource> stackLayers(std::unique_ptr<LineReader> reader) {
   if (isCompressed(reader->peekBytes(LONGEST_MAGIC))) reader->startDecompression();
   std::string_view first;
   if (!reader->peekLine(first)) return reader;
-  std::string version;
-  const int compact = compactRinexVersion(first, &version);
+  const int compact = compactRinexVersion(first);
   if (compact == 0) return reader;
   if (!compactVersionAccepted(compact))
-    fatal("Unsupported Compact RINEX version " + trimmed(version) + ": " + reader->name());
+    fatal("Unsupported Compact RINEX version " + trimmed(first.substr(0, VERSION_COLUMNS)) + ": " + reader->name());
   return std::make_unique<CompactReader>(std::move(reader));
 }
 

@@ -1,10 +1,13 @@
 // The input layers: every stored form of one observation file reads as the same lines, and every
 // way of handing it to the program (a file, compressed, standard input, a pipe) gives the same
 // output and console text; broken inputs end with one clear message and status 1.
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "rinex/crx.h"
 #include "rinex/rinex.h"
 #include "tests/e2e_support.h"
 
@@ -36,10 +39,20 @@ std::vector<std::string> linesOf(std::string_view text) {
   return lines;
 }
 
+// The text as Compact RINEX 1.0, written by the program's encoder.
+std::string compactOf(const std::string& text) {
+  CompactEncoder encoder(1, "test");
+  std::string out;
+  for (const std::string& line : linesOf(text)) encoder.encode(line, out);
+  encoder.finish(out);
+  return out;
+}
+
 struct Form {
   const char* name;
   const char* tool;     // needed on the machine
   std::string command;  // stored form from the plain text
+  bool compact = false;  // of its Compact RINEX text, whose lines come back without trailing blanks
 };
 const std::vector<Form>& forms() {
   static const std::vector<Form> all = {
@@ -50,6 +63,9 @@ const std::vector<Form>& forms() {
       {"xz", "xz", "xz -c"},
       {"zstd", "zstd", "zstd -q -c"},
       {"gzip of gzip", "gzip", "gzip -c | gzip -c"},
+      {"Compact RINEX", "cat", "cat", true},
+      {"Compact RINEX in compress", "compress", "compress -c", true},
+      {"Compact RINEX in xz", "xz", "xz -c", true},
   };
   return all;
 }
@@ -57,14 +73,15 @@ const std::vector<Form>& forms() {
 // Read in memory, each form gives the plain file's lines; the stored bytes consumed grow with
 // them and reach the whole stored size with the last line, so that the progress meter ends full.
 TEST(InputLayers, EveryStoredFormReadsAsThePlainLines) {
-  const std::vector<std::string> expected = linesOf(base());
+  std::vector<std::string> expected = linesOf(base()), withoutBlanks;
+  for (const std::string& line : expected) withoutBlanks.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
   for (const Form& form : forms()) {
     SCOPED_TRACE(form.name);
     if (!haveTool(form.tool)) {
       std::printf("[  SKIPPED ] %s is not installed\n", form.tool);
       continue;
     }
-    const std::string stored = converted(base(), form.command);
+    const std::string stored = converted(form.compact ? compactOf(base()) : base(), form.command);
     ASSERT_FALSE(stored.empty());
     std::unique_ptr<LineSource> source = openInputMemory(stored);
     std::vector<std::string> lines;
@@ -78,7 +95,13 @@ TEST(InputLayers, EveryStoredFormReadsAsThePlainLines) {
     }
     EXPECT_TRUE(grew);
     EXPECT_EQ(last, stored.size());
-    EXPECT_TRUE(lines == expected) << lines.size() << " lines read of " << expected.size();
+    if (form.compact)  // and values below 1 without the zero before the point, as the real files have them
+      for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{" -.", "-0."}, {" .", "0."}})
+          for (std::size_t at; (at = line.find(from)) != std::string::npos;) line.replace(at, from.size(), to);
+      }
+    EXPECT_TRUE(lines == (form.compact ? withoutBlanks : expected)) << lines.size() << " lines read of " << expected.size();
     EXPECT_FALSE(source->nextLine(line));
   }
 }
@@ -130,10 +153,13 @@ TEST(InputForms, EveryWayInGivesTheSameOutputAndConsoleText) {
     if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
   e2e::Scratch scratch;
   e2e::writeFile(scratch.path("in.obs"), base());
-  ASSERT_EQ(e2e::runShell(scratch.dir(), "(gzip -c in.obs >in.obs.gz && compress -c in.obs >in.obs.Z)").status, 0);
+  e2e::writeFile(scratch.path("in.crx"), compactOf(base()));
+  ASSERT_EQ(e2e::runShell(scratch.dir(), "(gzip -c in.obs >in.obs.gz && compress -c in.obs >in.obs.Z && "
+                                         "gzip -c in.crx >in.crx.gz)").status, 0);
   const std::string plainSize = std::to_string(base().size());
   const std::string gzSize = std::to_string(e2e::readFile(scratch.path("in.obs.gz")).size());
   const std::string zSize = std::to_string(e2e::readFile(scratch.path("in.obs.Z")).size());
+  const std::string crxGzSize = std::to_string(e2e::readFile(scratch.path("in.crx.gz")).size());
 
   const e2e::Result reference = e2e::runShell(scratch.dir(), withBinary("EPOFILL -i in.obs -o out.obs -n 10"));
   ASSERT_EQ(reference.status, 0) << reference.err;
@@ -152,6 +178,8 @@ TEST(InputForms, EveryWayInGivesTheSameOutputAndConsoleText) {
       {"standard input from a pipe", "cat in.obs | EPOFILL -i - -o out.obs -n 10", "unknown"},
       {"compressed standard input from a pipe", "cat in.obs.Z | EPOFILL -i - -o out.obs -n 10", "unknown"},
       {"named pipe", "mkfifo fifo && (cat in.obs.gz >fifo &) && EPOFILL -i fifo -o out.obs -n 10", "unknown"},
+      {"Compact RINEX in gzip", "EPOFILL -i in.crx.gz -o out.obs -n 10", crxGzSize},
+      {"Compact RINEX through a pipe", "cat in.crx | EPOFILL -i - -o out.obs -n 10", "unknown"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,3 +232,126 @@ TEST(InputForms, RefusalsAndBrokenStreams) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The real Compact RINEX files beside the repository, with the plain files they were made from.
+
+std::string crxDir() {
+  const std::string dir = std::string(EPOFILL_SOURCE_DIR) + "/../shared/data/crx";
+  return e2e::exists(dir) ? dir : std::string();
+}
+
+struct Pair {
+  const char* compact;  // in ../shared/data/crx
+  const char* plain;    // relative to ../shared/data
+  enum { SAME, TRAILING_BLANKS, PLAIN_IS_START } match;
+};
+const Pair PAIRS[] = {
+    {"wsra0010.21d", "rinex/wsra0010.21o", Pair::SAME},
+    {"KOSG0010.95D", "rinex/KOSG0010.95O", Pair::SAME},
+    {"aopr0010.17d", "crx/aopr0010.17o", Pair::SAME},
+    {"npaz3550.21d", "rinex/npaz3550.21o", Pair::TRAILING_BLANKS},
+    {"barq071q.19d", "crx/barq071q.19o", Pair::PLAIN_IS_START},
+};
+
+std::string withoutTrailingBlanks(std::string line) {
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line;
+}
+
+TEST(RealCompactFiles, DecodeToThePlainFilesLines) {
+  if (crxDir().empty()) GTEST_SKIP() << "../shared/data/crx is absent";
+  for (const Pair& pair : PAIRS) {
+    SCOPED_TRACE(pair.compact);
+    const std::string compact = e2e::readFile(crxDir() + "/" + pair.compact);
+    std::vector<std::string> plain = linesOf(e2e::readFile(crxDir() + "/../" + pair.plain));
+    std::unique_ptr<LineSource> source = openInputMemory(compact);
+    std::vector<std::string> decoded;
+    std::string_view line;
+    while (source->nextLine(line)) decoded.emplace_back(line);
+    EXPECT_EQ(source->position(), compact.size());
+    if (pair.match == Pair::TRAILING_BLANKS)
+      for (std::vector<std::string>* lines : {&plain, &decoded})
+        for (std::string& l : *lines) l = withoutTrailingBlanks(l);
+    if (pair.match == Pair::PLAIN_IS_START && decoded.size() > plain.size()) decoded.resize(plain.size());
+    EXPECT_TRUE(decoded == plain) << decoded.size() << " lines decoded, " << plain.size() << " plain";
+  }
+}
+
+// The plain file, through a pipe, and the Compact RINEX file as it is, compressed and through
+// standard input: the same output file and console text (apart from the input's name and size).
+TEST(RealCompactFiles, EveryFormDensifiesAlike) {
+  if (crxDir().empty()) GTEST_SKIP() << "../shared/data/crx is absent";
+  for (const char* tool : {"gzip", "compress"})
+    if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  for (const Pair& pair : PAIRS) {
+    if (pair.match == Pair::PLAIN_IS_START) continue;
+    SCOPED_TRACE(pair.compact);
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("in.o"), e2e::readFile(crxDir() + "/../" + pair.plain));
+    e2e::writeFile(scratch.path("in.d"), e2e::readFile(crxDir() + "/" + pair.compact));
+    ASSERT_EQ(e2e::runShell(scratch.dir(), "(compress -c in.d >in.d.Z && gzip -c in.d >in.d.gz)").status, 0);
+    const e2e::Result reference = e2e::runShell(scratch.dir(), withBinary("EPOFILL -i in.o -o out.obs -n 5"));
+    const std::string expected = e2e::readFile(scratch.path("out.obs"));
+    for (const char* command : {"cat in.o | EPOFILL -i - -o out.obs -n 5", "EPOFILL -i in.d -o out.obs -n 5",
+                                "EPOFILL -i in.d.Z -o out.obs -n 5", "EPOFILL -i in.d.gz -o out.obs -n 5",
+                                "EPOFILL -i - -o out.obs -n 5 <in.d.Z"}) {
+      SCOPED_TRACE(command);
+      std::remove(scratch.path("out.obs").c_str());
+      const e2e::Result r = e2e::runShell(scratch.dir(), withBinary(command));
+      EXPECT_EQ(r.status, reference.status);
+      EXPECT_EQ(r.err, reference.err);
+      EXPECT_EQ(withoutInputLines(r.out), withoutInputLines(reference.out));
+      EXPECT_TRUE(e2e::readFile(scratch.path("out.obs")) == expected) << "the output differs from the plain file's";
+    }
+  }
+}
+
+// A corrupted copy, as it is and compressed, ends the run with the message that names the file,
+// and the line for Compact RINEX.
+TEST(RealCompactFiles, CorruptedCopiesAreRefused) {
+  if (crxDir().empty()) GTEST_SKIP() << "../shared/data/crx is absent";
+  for (const char* tool : {"gzip", "compress"})
+    if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  for (const char* name : {"wsra0010.21d", "aopr0010.17d", "npaz3550.21d", "eijs0010.21d"}) {
+    SCOPED_TRACE(name);
+    const std::string good = e2e::readFile(crxDir() + "/" + name);
+    const std::size_t header = good.find("END OF HEADER");
+    const std::size_t epochLine = good.find('\n', header) + 1;  // the first epoch's line
+    auto lineOf = [&](std::size_t at) {
+      return std::to_string(std::count(good.begin(), good.begin() + static_cast<long>(at), '\n') + 1);
+    };
+    // The last digit of the first epoch's satellite count, changed.
+    std::string digit = good;
+    char& count = digit[epochLine + 31];
+    count = static_cast<char>(count == '9' ? '8' : count + 1);
+    // The first observation line (after the clock line) cut in the middle of its last value.
+    const std::size_t dataLine = good.find('\n', epochLine) + 1, clockEnd = good.find('\n', dataLine);
+    const std::size_t valueStart = good.rfind("3&", good.find('\n', clockEnd + 1)) + 2;
+    std::string cutLine = good;
+    cutLine.erase(valueStart, good.find('\n', valueStart) - valueStart);
+    const std::string prefix = std::string("*** ERROR: Invalid Compact RINEX data in ");
+    const struct {
+      const char* what;
+      std::string text;
+      std::string line;  // the line the message names, "" when any
+    } corrupted[] = {
+        {"one digit changed", digit, ", line " + lineOf(epochLine) + ": "},
+        {"a line cut", cutLine, ", line " + lineOf(valueStart) + ": "},
+        {"the stream cut mid-way", good.substr(0, good.size() / 2), ""},
+    };
+    for (const auto& c : corrupted) {
+      SCOPED_TRACE(c.what);
+      e2e::Scratch scratch;
+      e2e::writeFile(scratch.path("in.d"), c.text);
+      ASSERT_EQ(e2e::runShell(scratch.dir(), "(compress -c in.d >in.d.Z && gzip -c in.d >in.d.gz)").status, 0);
+      for (const char* file : {"in.d", "in.d.Z", "in.d.gz"}) {
+        const e2e::Result r = e2e::runShell(scratch.dir(), withBinary(std::string("EPOFILL -i ") + file + " -o out.obs -n 5"));
+        EXPECT_EQ(r.status, 1) << file;
+        const std::string last = linesOf(r.err).empty() ? "" : linesOf(r.err).back();
+        EXPECT_EQ(last.substr(0, prefix.size() + std::strlen(file) + c.line.size()), prefix + file + c.line) << r.err;
+        EXPECT_EQ(r.out.find("Interpolation complete."), std::string::npos);
+      }
+    }
+  }
+}
