@@ -5,9 +5,11 @@
 
 Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS satellites, types
 L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
-of the same kind with -n 1; and `cat` of a file as large as the day output into a new file on the
-same disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory and
-the ratio of the day run to the baseline.
+of the same kind with -n 1; the day file read from its gzip form and from its Compact RINEX + gzip
+form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15; and `cat` of a
+file as large as the day output into a new file on the same disk. Prints seconds, output MB/s, input
+and output epochs per second, peak resident memory, the ratio of the day run to the baseline and
+the ratio of each stored form's run to the plain file's.
 """
 import argparse
 import os
@@ -28,9 +30,26 @@ def build():
     out = os.path.join(ROOT, "build-bench")
     subprocess.run(["cmake", "-S", ROOT, "-B", out, "-DCMAKE_BUILD_TYPE=Release", "-DEPOFILL_TESTS=OFF",
                     "-DEPOFILL_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", out, "-j2", "--target", "epofill", "bench_core"], check=True,
+    subprocess.run(["cmake", "--build", out, "-j2", "--target", "epofill", "bench_core", "crx_encode"], check=True,
                    stdout=subprocess.DEVNULL)
     return os.path.join(out, "driver", "epofill")
+
+
+def stored_forms(work, plain):
+    """The day file as gzip and as Compact RINEX + gzip, made once."""
+    gz = plain + ".gz"
+    crx_gz = os.path.join(work, "day.crx.gz")
+    if not os.path.exists(gz):
+        with open(plain, "rb") as src, open(gz, "wb") as dst:
+            subprocess.run(["gzip", "-c"], stdin=src, stdout=dst, check=True)
+    if not os.path.exists(crx_gz):
+        encoder = os.path.join(ROOT, "build-bench", "bench", "crx_encode")
+        with open(plain, "rb") as src, open(crx_gz, "wb") as dst:
+            enc = subprocess.Popen([encoder], stdin=src, stdout=subprocess.PIPE)
+            subprocess.run(["gzip", "-c"], stdin=enc.stdout, stdout=dst, check=True)
+            if enc.wait() != 0:
+                raise SystemExit("crx_encode failed")
+    return gz, crx_gz
 
 
 def generate(path, epochs):
@@ -79,12 +98,17 @@ def main():
         if not os.path.exists(path):
             generate(path, epochs)
 
+    day_gz, day_crx_gz = stored_forms(work, os.path.join(work, "day.obs"))
+    inputs = {"day.gz": day_gz, "day.crx.gz": day_crx_gz}
+    files["day.gz"] = files["day.crx.gz"] = files["day"]
     cases = [("day -n 1", "day", 1), ("day -n 5", "day", 5), ("day -n 15", "day", 15),
-             ("7 days -n 1", "week", 1), ("1 hour -n 1", "hour", 1)]
+             ("7 days -n 1", "week", 1), ("1 hour -n 1", "hour", 1),
+             ("day.gz -n 1", "day.gz", 1), ("day.crx.gz -n 1", "day.crx.gz", 1),
+             ("day.gz -n 15", "day.gz", 15), ("day.crx.gz -n 15", "day.crx.gz", 15)]
     rows = []
     day_output = None
     for label, name, n in cases:
-        src = os.path.join(work, f"{name}.obs")
+        src = inputs.get(name, os.path.join(work, f"{name}.obs"))
         dst = os.path.join(work, f"{name}-n{n}.out")
         runs = []
         for _ in range(a.reps):
@@ -117,16 +141,20 @@ def main():
     except (OSError, StopIteration):
         pass
     print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
-    print(f"{'case':<14}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
+    print(f"{'case':<17}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
     for label, seconds, mbs, ies, oes, peak, _ in rows:
-        print(f"{label:<14}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
-    print(f"{'cat (baseline)':<14}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
+        print(f"{label:<17}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
+    print(f"{'cat (baseline)':<17}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
           f"{max(r[1] for r in base) / 1024:10.1f}")
     day = rows[0][1]
     print(f"day -n 1 / baseline: {day / base_seconds:.2f}")
     per_day = rows[0][1] / rows[0][6]
     per_week = rows[3][1] / rows[3][6]
     print(f"time per output epoch, 7 days / day: {per_week / per_day:.3f}")
+    seconds_of = {label: seconds for label, seconds, *_ in rows}
+    for n in (1, 15):
+        for form in ("day.gz", "day.crx.gz"):
+            print(f"{form} -n {n} / day -n {n}: {seconds_of[f'{form} -n {n}'] / seconds_of[f'day -n {n}']:.2f}")
     if not a.keep:
         shutil.rmtree(work)
 
