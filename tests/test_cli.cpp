@@ -238,6 +238,7 @@ TEST_F(Cli, SamplingRateAndIncrementMessages) {
       // Wider numbers take the room of the blanks after them: the lines stay 60 characters.
       {"--interval 1000", "1000", 0, ""},
       {"--interval 65535", "65535", 0, ""},
+      {"--interval 3600", "1200", 0, ""},
       {"--interval 0", "1", 1, outOfRange("0")},
       {"--interval 65536 --no-interval-record", "1", 1, NO_INTERVAL_WARNING + outOfRange("65536")},
       {"--interval -30 --no-interval-record", "1", 1, NO_INTERVAL_WARNING + outOfRange("-30")},
