@@ -53,11 +53,13 @@ std::string arcSummary(const ArcCounts& c) {
                 "      fewer than two points on a side:          %12llu\n"
                 "    receiver clock offsets interpolated:        %12llu\n"
                 "    receiver clock offsets left empty:          %12llu\n"
+                "    receiver clock resets found:                %12llu\n"
                 "    satellites placed in new epochs where the default mode drops them: %llu\n",
                 static_cast<unsigned long long>(c.interpolated), static_cast<unsigned long long>(empty),
                 static_cast<unsigned long long>(c.slip), static_cast<unsigned long long>(c.absent),
                 static_cast<unsigned long long>(c.clockReset), static_cast<unsigned long long>(c.tooFewPoints),
                 static_cast<unsigned long long>(c.clocksInterpolated), static_cast<unsigned long long>(c.clocksEmpty),
+                static_cast<unsigned long long>(c.clockResets),
                 static_cast<unsigned long long>(c.placesKept));
   return text;
 }

@@ -44,9 +44,9 @@ bool difference(const RINEXEpoch* const* window, int k, const Satellite& sat, in
 }
 
 // reset[k]: the code observations of every satellite that window epochs k and k + 1 share jump
-// together, the same way, beyond CLOCK_RESET_THRESHOLD from their trend. The trend of a change is
-// the change before it and the one after it; at the window's edge, the one neighbour alone, unless
-// that neighbour itself jumps from its own other neighbour (then the jump is there, not here).
+// together, the same way, beyond CLOCK_RESET_THRESHOLD from their trend: the changes before and
+// after theirs. With one of those alone (at the window's edge, or next to an irregular spacing) a
+// reset in the neighbouring change shows here too; of two such neighbours the one-sided is dropped.
 void findClockResets(const RINEXEpoch* const* window, int nodes, const std::vector<char>& code, int types,
                      const bool* regular, bool* reset) {
   for (int k = 0; k + 1 < nodes; ++k) {
@@ -60,25 +60,15 @@ void findClockResets(const RINEXEpoch* const* window, int nodes, const std::vect
       const Satellite sat(a.satellites[static_cast<std::size_t>(s)].system, a.satellites[static_cast<std::size_t>(s)].prn);
       bool assessed = false;
       for (int j = 0; j < types && j < static_cast<int>(code.size()) && all; ++j) {
-        double d = 0.0, prev = 0.0, next = 0.0, other = 0.0;
+        double d = 0.0, prev = 0.0, next = 0.0;
         if (!code[static_cast<std::size_t>(j)] || !difference(window, k, sat, j, d)) continue;
         const bool hasPrev = k > 0 && regular[k - 1] && difference(window, k - 1, sat, j, prev);
         const bool hasNext = k + 2 < nodes && regular[k + 1] && difference(window, k + 1, sat, j, next);
         if (!hasPrev && !hasNext) continue;
-        const double residual = hasPrev ? d - prev : d - next;
-        bool jump = std::fabs(residual) > CLOCK_RESET_THRESHOLD;
-        if (hasPrev && hasNext) {
-          jump = jump && std::fabs(d - next) > CLOCK_RESET_THRESHOLD && (d - next > 0) == (residual > 0);
-        } else if (hasPrev) {
-          if (k > 1 && regular[k - 2] && difference(window, k - 2, sat, j, other) &&
-              std::fabs(prev - other) > CLOCK_RESET_THRESHOLD)
-            jump = false;
-        } else if (k + 3 < nodes && regular[k + 2] && difference(window, k + 2, sat, j, other) &&
-                   std::fabs(next - other) > CLOCK_RESET_THRESHOLD) {
-          jump = false;
-        }
-        const int direction = residual > 0 ? 1 : -1;
-        all = jump && (sign == 0 || sign == direction);
+        const double before = hasPrev ? d - prev : d - next, after = hasNext ? d - next : d - prev;
+        const int direction = before > 0 ? 1 : -1;
+        all = std::fabs(before) > CLOCK_RESET_THRESHOLD && std::fabs(after) > CLOCK_RESET_THRESHOLD &&
+              (after > 0) == (before > 0) && (sign == 0 || sign == direction);
         sign = direction;
         assessed = true;
       }
@@ -86,6 +76,8 @@ void findClockResets(const RINEXEpoch* const* window, int nodes, const std::vect
     }
     reset[k] = all && satellites >= CLOCK_RESET_MIN_SATELLITES;
   }
+  for (int k = 0; k + 2 < nodes; ++k)
+    if (reset[k] && reset[k + 1]) reset[k == 0 || !regular[k - 1] ? k : k + 1] = false;
 }
 
 // Whether the default mode gives the satellite a slot in this window's new epochs.
@@ -206,7 +198,13 @@ void GapGenerator::prepareArcs(const GapRequest& request, const RINEXEpoch* cons
   ArcCounts unused;
   ArcCounts& counts = request.counts != nullptr ? *request.counts : unused;
   const uint64_t epochs = request.newEpochs;
-  if (std::any_of(reset, reset + nodes, [](bool r) { return r; })) ++counts.clockResets;
+  // Each reset is seen by several windows; it is counted once.
+  for (int k = 0; k + 1 < nodes; ++k)
+    if (reset[k] && (!resetSeen_ || lastReset_ < window[k + 1]->time)) {
+      ++counts.clockResets;
+      resetSeen_ = true;
+      lastReset_ = window[k + 1]->time;
+    }
 
   // The run of a series whose break between epochs k and k + 1 is breakAt(k), or why there is none.
   struct Run {

@@ -48,7 +48,7 @@ struct ArcCounts {
   uint64_t tooFewPoints = 0;   //   fewer than two points on a side (data's end, irregular spacing)
   uint64_t clocksInterpolated = 0, clocksEmpty = 0;
   uint64_t placesKept = 0;     // satellite places of new epochs that the default mode leaves out
-  uint64_t clockResets = 0;    // gaps whose window held a detected reset
+  uint64_t clockResets = 0;    // receiver clock resets found
 };
 
 struct GapRequest {
@@ -110,6 +110,8 @@ class GapGenerator {
   };
   std::vector<Pending> pending_;
   std::vector<int> groupOf_;
+  bool resetSeen_ = false;
+  GpsTime lastReset_;  // the epoch after the last receiver clock reset counted
   std::array<std::vector<std::pair<char, int16_t>>, MAX_POINTS> slips_;  // listed by flag-6 records after epoch k
 };
 

@@ -28,6 +28,7 @@ TEST(ArcAwareRun, SummaryCountsEveryValueOfEveryGap) {
             "      fewer than two points on a side:                     8\n"
             "    receiver clock offsets interpolated:                   0\n"
             "    receiver clock offsets left empty:                     0\n"
+            "    receiver clock resets found:                           0\n"
             "    satellites placed in new epochs where the default mode drops them: 2\n");
   // The new epochs' satellite lists: G1 while one of its values is interpolated (gaps 1 to 6),
   // G2 from gap 5 on; the default mode has G1 everywhere and G2 from gap 7 on.
