@@ -86,8 +86,7 @@ bool keptByDefault(const RINEXEpoch* const* window, int nodes, const Satellite& 
   const int count = std::min<int>(head.usedSatellites(), static_cast<int>(head.satellites.size()));
   bool listed = false;
   for (int s = 0; s < count && !listed; ++s)
-    listed = head.satellites[static_cast<std::size_t>(s)].system == sat.first &&
-             head.satellites[static_cast<std::size_t>(s)].prn == sat.second;
+    listed = sameSatellite(head.satellites[static_cast<std::size_t>(s)].system, head.satellites[static_cast<std::size_t>(s)].prn, sat);
   if (!listed) return false;
   const SatelliteObservations* found[MAX_POINTS] = {};
   for (int i = 0; i < nodes; ++i)
