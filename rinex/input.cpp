@@ -53,8 +53,8 @@ bool LineSource::readLine(std::string& line) {
 struct LineReader::Decompressor {
   LineReader& owner;
   struct archive* archive = nullptr;
-  std::string stored;           // stored bytes read before decompression began, handed over first
-  std::string_view memoryRest;  // a memory input's stored bytes after those
+  std::string stored;           // stored bytes read from the descriptor before decompression began
+  std::string_view memoryRest;  // the stored bytes of a memory input not yet handed over
   std::vector<char> block;
   uint64_t consumed = 0;  // stored bytes handed to the decompressor
   bool readFailed = false;
@@ -278,12 +278,12 @@ bool LineReader::peekLine(std::string_view& line) {
 
 void LineReader::startDecompression() {
   decompressor_.reset(new Decompressor(*this));
-  const char* base = memory_ ? memoryText_.data() : buffer_.data();
-  decompressor_->stored.assign(base + begin_, end_ - begin_);
   if (memory_) {
-    decompressor_->memoryRest = memoryText_.substr(end_);
+    decompressor_->memoryRest = memoryText_.substr(begin_);
     memory_ = false;
     buffer_.resize(READ_CHUNK);
+  } else {
+    decompressor_->stored.assign(buffer_.data() + begin_, end_ - begin_);
   }
   begin_ = end_ = 0;
   position_ = 0;

@@ -106,7 +106,7 @@ class LineReader : public LineSource {
   uint64_t position() const override;
   const std::string& name() const override { return name_; }
 
-  // Up to n first bytes of the input, read but not consumed (fewer at the end of the input).
+  // The next n bytes of the input, read but not consumed (fewer at its end).
   std::string_view peekBytes(std::size_t n);
   // The next line without consuming it.
   bool peekLine(std::string_view& line);
