@@ -31,18 +31,30 @@ struct DigitPairs {
 };
 const DigitPairs PAIRS;
 
-// Writes the digits of u right to left ending before p, at least `minimum` of them.
+// Writes the digits of u right to left ending before p, at least `minimum` of them (the
+// numbers here have at most 14 digits: eight at a time in 32-bit arithmetic).
 char* putDigits(char* p, uint64_t u, int minimum) {
   char* stop = p - minimum;
-  while (u >= 100) {
-    uint64_t q = u / 100;
-    std::memcpy(p -= 2, PAIRS.text + 2 * (u - q * 100), 2);
+  while (u >= 100000000) {
+    uint64_t q = u / 100000000;
+    uint32_t r = static_cast<uint32_t>(u - q * 100000000);
+    for (int i = 0; i < 4; ++i) {
+      uint32_t pair = r % 100;
+      r /= 100;
+      std::memcpy(p -= 2, PAIRS.text + 2 * pair, 2);
+    }
     u = q;
   }
-  if (u >= 10)
-    std::memcpy(p -= 2, PAIRS.text + 2 * u, 2);
-  else if (u > 0 || p > stop)
-    *--p = static_cast<char>('0' + u);
+  uint32_t v = static_cast<uint32_t>(u);
+  while (v >= 100) {
+    uint32_t q = v / 100;
+    std::memcpy(p -= 2, PAIRS.text + 2 * (v - q * 100), 2);
+    v = q;
+  }
+  if (v >= 10)
+    std::memcpy(p -= 2, PAIRS.text + 2 * v, 2);
+  else if (v > 0 || p > stop)
+    *--p = static_cast<char>('0' + v);
   while (p > stop) *--p = '0';
   return p;
 }
@@ -405,7 +417,6 @@ void CompactDecoder::State::writeEpochLine() {
 }
 
 bool CompactDecoder::State::satelliteLine(std::string_view line) {
-  if (!printable(line)) return fail("satellite line with a character that is not printable ASCII");
   const std::size_t index = static_cast<std::size_t>(satDone);
   const Sat& s = sats.sat(index);
   Arc* arcs = sats.arcs(index);
@@ -438,6 +449,7 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     if (diff.size() > 2 * typeCount) return fail("more flag characters than observations");
     for (std::size_t i = 0; i < diff.size(); ++i) {
       char c = diff[i];
+      if (c < ' ' || c > '~') return fail("flag that is not printable ASCII");
       if (c == '&')
         flags[i] = ' ';
       else if (c != ' ')
