@@ -320,18 +320,23 @@ TEST(CompactEncoder, RefusesWhatItCannotRepresent) {
   };
   struct Case {
     const char* what;
-    std::string line;
+    std::string epoch, data;
   };
+  const std::string epoch = " 21  3  1  0  0 30.0000000  0  1G01";
   const Case cases[] = {
-      {"not an epoch line", "garbage"},
-      {"satellite count is not a number", " 21  3  1  0  0  0.0000000  0 1x"},
-      {"satellite list shorter", " 21  3  1  0  0  0.0000000  0  2G01"},
-      {"not a number of the form F14.3", " 21  3  1  0  0  0.0000000  0  1G01"},
+      {"not an epoch line", "garbage", ""},
+      {"satellite count is not a number", " 21  3  1  0  0 30.0000000  0 1x", ""},
+      {"satellite list shorter", " 21  3  1  0  0 30.0000000  0  2G01", ""},
+      {"F14.3", epoch, "    1234567.12"},
+      {"text outside its fields", epoch + "  x", "   1234567.123"},
+      {"text outside its fields", epoch + std::string(33, ' ') + " 0.000000001x", "   1234567.123"},
+      {"longer than its fields", epoch, "   1234567.123 1 x"},
+      {"flag character", epoch, "   1234567.123&"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> bad = header;
-    bad.push_back(c.line);
-    bad.push_back("    1234567.12");  // two decimals
+    bad.push_back(c.epoch);
+    bad.push_back(c.data);
     bad.push_back("");
     std::string error;
     std::string out = encodeAll(bad, 1, &error);
