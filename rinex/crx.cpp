@@ -8,12 +8,11 @@
 
 namespace crx {
 
-Range fieldRange(int width, int decimals) {
-  // width characters hold width-1 digits (the point takes one), a minus sign one more.
+Range fieldRange(int width) {
+  // width characters hold width-1 digits (the point takes one), a negative value one fewer.
   int64_t positive = 1;
   for (int i = 0; i < width - 1 && i < 18; ++i) positive *= 10;
   int64_t negative = positive / 10;
-  (void)decimals;
   return Range{positive - 1, -(negative - 1)};
 }
 
@@ -300,6 +299,7 @@ bool CompactDecoder::State::epochLine(std::string_view line, std::string& out) {
   std::size_t flagAt = version == 1 ? R2_FLAG : R3_FLAG;
   std::size_t countAt = version == 1 ? R2_COUNT : R3_COUNT;
   if (ref.size() <= flagAt) return fail("epoch line too short");
+  if (ref[0] != (version == 1 ? ' ' : '>')) return fail("epoch line with a wrong first column");
   char f = ref[flagAt];
   if (f != ' ' && (f < '0' || f > '9')) return fail("epoch flag is not a digit");
   flag = f == ' ' ? 0 : f - '0';
@@ -361,7 +361,7 @@ bool CompactDecoder::State::clockLine(std::string_view line) {
     hasClock = false;
     clock.order = 0;  // a clock that comes back starts a new arc
   } else {
-    const Range range = version == 1 ? fieldRange(R2_CLOCK_W, R2_CLOCK_DEC) : fieldRange(R3_CLOCK_W, R3_CLOCK_DEC);
+    const Range range = version == 1 ? fieldRange(R2_CLOCK_W) : fieldRange(R3_CLOCK_W);
     const char* p = line.data();
     const char* end = p + line.size();
     if (!advance(clock, p, end, range, clockValue, "clock offset")) return false;
@@ -426,7 +426,7 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     values.resize(typeCount);
     present.resize(typeCount);
   }
-  static const Range range = fieldRange(OBS_W, OBS_DEC);
+  static const Range range = fieldRange(OBS_W);
   // Fields are separated by one blank; an empty field is a missing value, and a line that ends
   // early leaves the remaining values missing. The flag differences follow the last field.
   const char* p = line.data();
