@@ -89,7 +89,7 @@ struct CompactEncoder::State {
   bool firstLine(std::string_view line);
   void flush(std::string& out);
   void epochLine(std::string& out);
-  bool value(Arc& arc, int64_t v, std::string& out);
+  void value(Arc& arc, int64_t v, std::string& out);
 };
 
 // Works out from an epoch's first line how many lines the epoch has.
@@ -140,7 +140,7 @@ bool CompactEncoder::State::firstLine(std::string_view l) {
 }
 
 // One value of an arc: the next difference, or "3&value" where the arc starts.
-bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
+void CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
   if (arc.order != 0) {
     int m = std::min(arc.level + 1, static_cast<int>(arc.order));
     int64_t t[MAX_ORDER + 1];
@@ -151,7 +151,7 @@ bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
       for (int j = 0; j <= keep; ++j) arc.d[j] = t[j];
       arc.level = static_cast<int8_t>(keep);
       appendInt(out, t[m]);
-      return true;
+      return;
     }
   }
   arc.order = ENCODE_ORDER;
@@ -160,7 +160,6 @@ bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
   out.push_back(static_cast<char>('0' + ENCODE_ORDER));
   out.push_back('&');
   appendInt(out, v);
-  return true;
 }
 
 // The epoch line against the last one: blanks where a character stays, '&' where one becomes
