@@ -6,7 +6,8 @@
 Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS satellites, types
 L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
 of the same kind with -n 1; the day file read from its gzip form and from its Compact RINEX + gzip
-form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15; and `cat` of a
+form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15, the cases taking
+turns run after run; and `cat` of a
 file as large as the day output into a new file on the same disk. Prints seconds, output MB/s, input
 and output epochs per second, peak resident memory, the ratio of the day run to the baseline and
 the ratio of each stored form's run to the plain file's.
@@ -60,15 +61,18 @@ def generate(path, epochs):
 
 
 def timed(command):
-    """Wall seconds and peak resident memory (KiB) of one child process."""
+    """Wall seconds, peak resident memory (KiB) and processor seconds (user + system) of one child process."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     before = time.perf_counter()
     proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
     seconds = time.perf_counter() - before
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime - usage.ru_utime + after.ru_stime - usage.ru_stime
     if proc.returncode != 0:
         raise SystemExit(f"failed: {' '.join(command)}\n{proc.stderr}")
     peak = int(proc.stderr.strip().splitlines()[-1])
-    return seconds, peak
+    return seconds, peak, cpu
 
 
 def count_epochs(path):
@@ -107,21 +111,25 @@ def main():
              ("day.gz -n 15", "day.gz", 15), ("day.crx.gz -n 15", "day.crx.gz", 15)]
     rows = []
     day_output = None
-    for label, name, n in cases:
-        src = inputs.get(name, os.path.join(work, f"{name}.obs"))
-        dst = os.path.join(work, f"{name}-n{n}.out")
-        runs = []
-        for _ in range(a.reps):
+    # The cases take turns, run after run, so that a busy spell of the machine weighs on all alike.
+    runs = {label: [] for label, _, _ in cases}
+    for _ in range(a.reps):
+        for label, name, n in cases:
+            src = inputs.get(name, os.path.join(work, f"{name}.obs"))
+            dst = os.path.join(work, f"{name}-n{n}.out")
             # A new file each time, like the baseline: emptying the last run's output would be timed too.
             if os.path.exists(dst):
                 os.remove(dst)
-            runs.append(timed([binary, "-i", src, "-o", dst, "-n", str(n)]))
-        seconds = statistics.median(r[0] for r in runs)
-        peak = max(r[1] for r in runs)
+            runs[label].append(timed([binary, "-i", src, "-o", dst, "-n", str(n)]))
+    for label, name, n in cases:
+        dst = os.path.join(work, f"{name}-n{n}.out")
+        seconds = statistics.median(r[0] for r in runs[label])
+        peak = max(r[1] for r in runs[label])
         in_epochs = files[name]
         out_epochs = count_epochs(dst)
         out_mb = os.path.getsize(dst) / 1e6
-        rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs))
+        cpu = statistics.median(r[2] for r in runs[label])
+        rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs, cpu))
         if label == "day -n 1":
             day_output = dst
 
@@ -142,7 +150,7 @@ def main():
         pass
     print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
     print(f"{'case':<17}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
-    for label, seconds, mbs, ies, oes, peak, _ in rows:
+    for label, seconds, mbs, ies, oes, peak, *_ in rows:
         print(f"{label:<17}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
     print(f"{'cat (baseline)':<17}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
           f"{max(r[1] for r in base) / 1024:10.1f}")
@@ -151,10 +159,12 @@ def main():
     per_day = rows[0][1] / rows[0][6]
     per_week = rows[3][1] / rows[3][6]
     print(f"time per output epoch, 7 days / day: {per_week / per_day:.3f}")
-    seconds_of = {label: seconds for label, seconds, *_ in rows}
+    # Processor time: on a shared machine the wall time of the short runs varies too much to compare.
+    cpu_of = {row[0]: row[7] for row in rows}
     for n in (1, 15):
         for form in ("day.gz", "day.crx.gz"):
-            print(f"{form} -n {n} / day -n {n}: {seconds_of[f'{form} -n {n}'] / seconds_of[f'day -n {n}']:.2f}")
+            print(f"{form} -n {n} / day -n {n}, processor time: {cpu_of[f'{form} -n {n}'] * 1000:.1f} ms / "
+                  f"{cpu_of[f'day -n {n}'] * 1000:.1f} ms = {cpu_of[f'{form} -n {n}'] / cpu_of[f'day -n {n}']:.3f}")
     if not a.keep:
         shutil.rmtree(work)
 
