@@ -133,10 +133,10 @@ def main():
     except (OSError, StopIteration):
         pass
     print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
-    print(f"{'case':<14}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
+    print(f"{'case':<18}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
     for label, seconds, mbs, ies, oes, peak, _ in rows:
-        print(f"{label:<14}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
-    print(f"{'cat (baseline)':<14}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
+        print(f"{label:<18}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
+    print(f"{'cat (baseline)':<18}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
           f"{max(r[1] for r in base) / 1024:10.1f}")
     day = rows[0][1]
     print(f"day -n 1 / baseline: {day / base_seconds:.2f}")

@@ -109,14 +109,17 @@ TEST(OutputForms, RoundTripsOfTheRealFiles) {
     EXPECT_TRUE(piped.out == expected) << "standard output differs from the plain output";
     std::string reports = plain.out;
     reports.replace(reports.find("Output File Name: out.obs"), 25, "Output File Name: -");
-    // The reports and the warnings, each in its order, the warnings where they came.
+    // The reports and the warnings, each line in its order, the warnings where they came (they may
+    // break the progress bar's line).
     EXPECT_EQ(piped.err.size(), reports.size() + plain.err.size());
     const std::string* parts[] = {&reports, &plain.err};
     for (const std::string* part : parts)
       for (std::size_t at = 0, from = 0, end; at < part->size(); at = end + 1) {
         end = std::min(part->find('\n', at), part->size());
-        from = piped.err.find(part->substr(at, end - at), from);
-        EXPECT_NE(from, NPOS) << "missing on standard error: " << part->substr(at, end - at);
+        const std::string line = part->substr(at, end - at);
+        if (line.find('|') != NPOS) continue;
+        from = piped.err.find(line, from);
+        EXPECT_NE(from, NPOS) << "missing on standard error: " << line;
       }
   }
 }
