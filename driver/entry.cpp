@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -67,8 +68,12 @@ int run(int argc, char** argv) {
     printVersion();
     return 0;
   }
-  // With -o -, standard output carries the file alone: every report goes to standard error from here.
-  if (foundOutput && std::string(outputName.data()) == "-") setConsoleToStandardError(true);
+  // With -o -, standard output carries the file alone: every report goes to standard error from here,
+  // and a reader that goes away makes a write error ("Unable to write file: -", status 1), not SIGPIPE.
+  if (foundOutput && std::string(outputName.data()) == "-") {
+    setConsoleToStandardError(true);
+    ::signal(SIGPIPE, SIG_IGN);
+  }
   if (!foundInput || !foundOutput || !foundIncrement) usage();
 
   RunSettings run;

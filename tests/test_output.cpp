@@ -206,6 +206,19 @@ TEST(OutputForms, ATerminationSignalLeavesWholeLines) {
   }
 }
 
+// A reader of standard output that goes away: a write error like any other, not SIGPIPE.
+TEST(OutputForms, AReaderThatGoesAwayIsAWriteError) {
+  e2e::Scratch dir;
+  e2e::writeFile(dir.path("in.obs"), bigInput());
+  const e2e::Result r = e2e::runShell(dir.dir(), "sh -c " + e2e::quote("(" + e2e::quote(EPOFILL_BINARY) +
+                                                     " -i in.obs -o - -n 1 2>err.txt; echo $? >status.txt) | head -c 100"));
+  EXPECT_EQ(r.out.size(), 100u);
+  EXPECT_EQ(e2e::readFile(dir.path("status.txt")), "1\n");
+  const std::string err = e2e::readFile(dir.path("err.txt"));
+  const std::string message = "*** ERROR: Unable to write file: -\n";
+  EXPECT_EQ(err.substr(err.size() - std::min(err.size(), message.size())), message);
+}
+
 // Line k of the text the signal test writes: its number, then one letter repeated. Every 100th line
 // is long and longer than the one before, so the buffer (256 KiB at first) is replaced by bigger ones.
 constexpr long TEST_LINES = 6000;
