@@ -100,12 +100,12 @@ bool CompactSink::put(const char* data, std::size_t n) {
     const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
     if (lineEnd == nullptr) lineEnd = end;  // never: the buffer hands over whole lines
     encoder_.encode(std::string_view(data, static_cast<std::size_t>(lineEnd - data)), out_);
+    if (!encoder_.error().empty()) break;
     data = lineEnd + 1;
   }
-  if (out_.empty()) return true;
-  bool ok = next_.put(out_.data(), out_.size());
+  bool ok = out_.empty() || next_.put(out_.data(), out_.size());
   out_.clear();
-  return ok;
+  return ok && encoder_.error().empty();
 }
 
 bool CompactSink::finish() {

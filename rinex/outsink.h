@@ -84,9 +84,11 @@ class GzipSink : public OutputSink {
 class CompactSink : public OutputSink {
  public:
   CompactSink(OutputSink& next, std::string_view programLine) : next_(next), encoder_(1, programLine) {}
+  // False also when the encoder refuses a line (error() says why); the epochs before it go on.
   bool put(const char* data, std::size_t n) override;
   bool sync() override { return next_.sync(); }
   bool finish() override;
+  const std::string& error() const { return encoder_.error(); }
 
  private:
   OutputSink& next_;

@@ -309,8 +309,11 @@ void OutputFile::drain() {
   busy_ = 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
   const std::size_t lines = committed_;
-  if (!sinks_->head->put(data_.get(), lines)) writeFailed();
-  if (sinks_->plain) sinks_->fd.markComplete();
+  if (!sinks_->head->put(data_.get(), lines)) {
+    if (sinks_->compact && !sinks_->compact->error().empty()) encodingFailed();
+    writeFailed();
+  }
+  if (!sinks_->gzip) sinks_->fd.markComplete();  // whole lines, or the encoder's whole epochs
   std::memmove(data_.get(), data_.get() + lines, size_ - lines);
   size_ -= lines;
   committed_ = 0;
@@ -374,6 +377,19 @@ void OutputFile::writeFailed() {
     fatalExit();
   }
   consoleErr("*** ERROR: Unable to write file: " + name_ + "\n");
+  fatalExit();
+}
+
+void OutputFile::encodingFailed() {
+  if (activeOutput == this) activeOutput = nullptr;
+  const std::string error = sinks_->compact->error();
+  // The epochs before the refused line are complete in the file, as on any fatal path.
+  if (sinks_->gzip && !sinks_->gzip->sync()) writeFailed();
+  sinks_.reset();
+  size_ = committed_ = 0;
+  drainSize_ = ~std::size_t{0};
+  busy_ = 0;
+  consoleErr("*** ERROR: The output cannot be written as Compact RINEX (" + error + "): " + name_ + "\n");
   fatalExit();
 }
 
