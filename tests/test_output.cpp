@@ -224,6 +224,27 @@ TEST(OutputForms, ATerminationSignalLeavesWholeLines) {
   }
 }
 
+// A value wider than its field is plain RINEX of a sort, but no Compact RINEX: the run ends with a
+// message and the epochs before it decode.
+TEST(OutputForms, AValueTheEncoderCannotTakeEndsTheRun) {
+  if (!haveCodec()) GTEST_SKIP() << "this build has no Compact RINEX codec";
+  e2e::Scratch dir;
+  std::string input = e2e::generate("--epochs 40 --sats 2 --types L1,C1");
+  const std::size_t at = input.rfind("  20100");  // a value of the last epoch
+  ASSERT_NE(at, NPOS);
+  e2e::writeFile(dir.path("in.obs"), input.replace(at, 14, "          1e15"));
+  ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", "in.obs", "-o", "all.obs", "-n", "10"}).status, 0);
+  const std::string complete = e2e::readFile(dir.path("all.obs"));
+  for (const char* name : {"out.crx", "out.crx.gz"}) {
+    SCOPED_TRACE(name);
+    const e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", "in.obs", "-o", name, "-n", "10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("*** ERROR: The output cannot be written as Compact RINEX (observation is not a ") +
+                         "number of the form F14.3): " + name + "\n");
+    expectWholeLinePrefix(decoded(dir, name), trimmed(complete), 10000);
+  }
+}
+
 // A reader of standard output that goes away: a write error like any other, not SIGPIPE.
 TEST(OutputForms, AReaderThatGoesAwayIsAWriteError) {
   e2e::Scratch dir;
