@@ -175,7 +175,9 @@ void expectWholeLinePrefix(const std::string& partial, const std::string& comple
                            bool mayBeWhole = false) {
   EXPECT_TRUE(complete.compare(0, partial.size(), partial) == 0) << "not a prefix of the complete output";
   EXPECT_TRUE(partial.empty() || partial.back() == '\n') << "ends inside a line";
-  if (!mayBeWhole) EXPECT_LT(partial.size(), complete.size());
+  if (!mayBeWhole) {
+    EXPECT_LT(partial.size(), complete.size());
+  }
   EXPECT_GE(partial.size(), atLeast);
 }
 
