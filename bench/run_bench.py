@@ -144,7 +144,7 @@ def main():
     print(f"{'output':<22}{'MB':>9}{'seconds':>9}{'/ (plain + gzip -1)':>21}{'peak MiB':>10}")
     timing = {r[0]: (r[1], r[5]) for r in rows}
     for label in ("day -n 1", "day -n 1 .gz", "day -n 1 .crx", "day -n 1 .crx.gz", "gzip -1 of day -n 1"):
-        seconds, peak = timing.get(label, (gzip_seconds, 0))
+        seconds, peak = timing.get(label, (gzip_seconds, max(r[1] for r in gzip_runs)))
         ratio = seconds / (day + gzip_seconds)
         print(f"{label:<22}{sizes[label]:9.2f}{seconds:9.3f}{ratio:21.2f}{peak / 1024:10.1f}")
     per_day = rows[0][1] / rows[0][6]
