@@ -58,8 +58,6 @@ void noteTerminationSignal(int signalNumber);  // async-signal-safe; the first s
 bool terminationSignalPending();               // async-signal-safe
 void pollTerminationSignal();
 void setTerminationReporter(void (*reporter)(int signalNumber));
-// True once fatalExit() has begun; async-signal-safe.
-bool fatalExitStarted();
 
 // ---------------------------------------------------------------------------------------------
 // Line input from a file descriptor or from memory. Line ends (LF, or CR LF) are not kept.

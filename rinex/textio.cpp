@@ -52,8 +52,6 @@ void fatalExit() {
   std::exit(1);
 }
 
-bool fatalExitStarted() { return fatalStarted != 0; }
-
 void noteTerminationSignal(int signalNumber) {
   if (pendingSignal == 0) pendingSignal = signalNumber;
 }
