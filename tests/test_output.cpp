@@ -227,6 +227,21 @@ TEST(OutputForms, ATerminationSignalLeavesWholeLines) {
   }
 }
 
+// With -o -, the -t listing joins the reports on standard error.
+TEST(OutputForms, TheListingGoesToStandardErrorWithTheFileOnStandardOutput) {
+  e2e::Scratch dir;
+  const std::string input = e2e::sourcePath("examples/example.obs");
+  ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", input, "-o", "out.obs", "-n", "5"}).status, 0);
+  const e2e::Result listed = e2e::runEpofill(dir.dir(), {"-i", input, "-o", "listed.obs", "-n", "5", "-t"});
+  const e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", input, "-o", "-", "-n", "5", "-t"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out == e2e::readFile(dir.path("out.obs")));
+  std::string reports = listed.out;
+  reports.replace(reports.find("listed.obs"), 10, "-");
+  EXPECT_EQ(r.err, reports);
+  EXPECT_NE(r.err.find("Writing interpolated epoch:"), NPOS);
+}
+
 // A value wider than its field is plain RINEX of a sort, but no Compact RINEX: the run ends with a
 // message and the epochs before it decode.
 TEST(OutputForms, AValueTheEncoderCannotTakeEndsTheRun) {
