@@ -310,6 +310,10 @@ SignalRun writeUnderSignals(const e2e::Scratch& dir, const std::string& name, in
       output.write(testLine(k));
       output.endLine();
     }
+    for (int k = 0; k < 100000; ++k) {  // done before the first signal: wait for it as a blocked read would
+      ::pause();
+      pollTerminationSignal();
+    }
     ::_exit(2);  // the signal never ended the run
   }
   int raw = 0;
