@@ -25,10 +25,13 @@ constexpr std::size_t STORED_BLOCK = 1 << 16;  // compressed bytes handed to the
   fatalExit();
 }
 
-// read(2) that waits on a descriptor left non-blocking by whoever handed it over.
+// read(2) that waits on a descriptor left non-blocking by whoever handed it over. SIGINT and
+// SIGTERM do not restart a read: EINTR brings them here, where they are acted on. (From within the
+// decompressor too: the fatal path ends the process, it does not unwind through libarchive.)
 ssize_t readSome(int fd, char* to, std::size_t room) {
   for (;;) {
     ssize_t n = ::read(fd, to, room);
+    pollTerminationSignal();
     if (n >= 0) return n;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
@@ -130,8 +133,8 @@ bool LineReader::open(const std::string& name) {
     // without waiting, so that a device cannot hang the run before it is refused.
     struct stat named {};
     const bool fifo = ::stat(name.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
-    do fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
-    while (fd < 0 && errno == EINTR);
+    while ((fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK))) < 0 && errno == EINTR)
+      pollTerminationSignal();  // a FIFO without a writer blocks the open
     if (fd < 0) return false;
     ownsFd_ = true;
   }
