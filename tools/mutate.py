@@ -230,11 +230,17 @@ def read_list(path):
     return mutants
 
 
+def default_signals():
+    # The tests raise signals and expect their default actions, also when started under nohup.
+    for number in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+        signal.signal(number, signal.SIG_DFL)
+
+
 def run_command(cmd, cwd, timeout, log=None):
     """Runs cmd in its own process group; returns (exit status or None on timeout, seconds)."""
     start = time.monotonic()
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=log or subprocess.DEVNULL, stderr=subprocess.STDOUT,
-                            start_new_session=True)
+                            start_new_session=True, preexec_fn=default_signals)
     try:
         status = proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
