@@ -325,7 +325,11 @@ def run(args):
         return sorted(covering, key=lambda t: (module not in graph[t][0], baseline_time.get(t, 0), t))
 
     def run_tests(tests):
+        # Each test binary is built just before it runs: most mutants die in the first one, and the
+        # links of the others are saved.
         for t in tests:
+            if not build_targets([t]):
+                return "build-failed", t
             status, _ = run_command([os.path.join(build, "tests", t), "--gtest_fail_fast", "--gtest_brief=1"],
                                     os.path.join(build, "tests"), timeouts[t], log)
             if status is None:
@@ -369,7 +373,7 @@ def run(args):
                     with open(path, "w") as f:
                         f.write(text)
                     tests = tests_for(m.module)
-                    if not build_targets(tests + ["epofill"]):
+                    if not build_targets(["epofill"]):
                         results.append((m, "build-failed", ""))
                     else:
                         outcome, by = run_tests(tests)
