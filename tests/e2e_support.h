@@ -66,7 +66,7 @@ class Scratch {
 // Runs a shell command in the folder, standard input from /dev/null.
 inline Result runShell(const std::string& dir, const std::string& command) {
   const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  const int raw = std::system(("cd " + quote(dir) + " && " + command + " </dev/null >" + quote(out) + " 2>" + quote(err)).c_str());
+  const int raw = std::system(("cd " + quote(dir) + " && { " + command + "\n} </dev/null >" + quote(out) + " 2>" + quote(err)).c_str());
   Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
   std::remove(out.c_str());
   std::remove(err.c_str());

@@ -47,16 +47,6 @@ TEST(Neville, AbsoluteGpsSeconds) {
     EXPECT_NEAR(interpolate(kTimes, line, 8, kT0 + dx), 2.0e7 + 1500.0 * dx, 1e-6) << "x = t0 + " << dx;
 }
 
-TEST(Neville, TwoSamplesAreLinearAndFewerLeaveTheResult) {
-  const double t[2] = {100.0, 130.0}, y[2] = {10.0, 25.0}, tr[2] = {130.0, 100.0}, yr[2] = {25.0, 10.0};
-  EXPECT_DOUBLE_EQ(interpolate(t, y, 2, 110.0), 15.0);
-  EXPECT_DOUBLE_EQ(interpolate(t, y, 2, 160.0), 40.0);
-  EXPECT_DOUBLE_EQ(interpolate(t, y, 2, 70.0), -5.0);
-  EXPECT_DOUBLE_EQ(interpolate(tr, yr, 2, 110.0), 15.0);
-  EXPECT_EQ(interpolate(kTimes, kPhases, 1, kT0 + 10.0, 99999999999.9), 99999999999.9);
-  EXPECT_EQ(interpolate(nullptr, nullptr, 0, kT0, 99999999999.9), 99999999999.9);
-}
-
 // Any change in the order of the products, the difference or the division moves these bits. More
 // samples than the tableau holds: the first eight, nothing written past it.
 TEST(Neville, PinsExactBitsOfEightPointCases) {

@@ -10,11 +10,11 @@ namespace {
 const std::string TIME = "  1  8 28 12 30 15.5000000";  // columns 1-26
 const std::string ABSENT(16, ' ');
 
-RINEXHeader headerFor(int types, int firstYear = 2001) {
+RINEXHeader headerFor(int types) {
   RINEXHeader h;
   initHeader(h);
   h.observationTypeCount = types;
-  h.firstObservation = {firstYear, 1, 1, 0, 0, 0.0};
+  h.firstObservation = {2001, 1, 1, 0, 0, 0.0};
   return h;
 }
 
@@ -76,46 +76,7 @@ std::vector<std::string> epochLines(const std::string& time, int flag, int n, in
 using EpochReader = RinexTest;
 using EpochWriter = RinexTest;
 
-// The century of two-digit years, and the clock field read only from a line of 79 columns or more.
-TEST_F(EpochReader, YearAndClockOffset) {
-  const std::string base = padded(TIME + "  0  0", 68);
-  struct Case { std::string line; int first, year; double clock; };
-  const std::vector<Case> cases = {
-      {" 99" + base.substr(3), 1999, 1999, UNSET_CLOCK},
-      {" 00" + base.substr(3), 1999, 2000, UNSET_CLOCK},
-      {" 99" + base.substr(3), 2001, 2099, UNSET_CLOCK},
-      {base + " 0.1234567", 2001, 2001, UNSET_CLOCK},    // 78 columns
-      {base + " 0.1234567\r", 2001, 2001, UNSET_CLOCK},  // the carriage return is no column
-      {base + "  0.1234567", 2001, 2001, 0.1234567},     // 79 columns
-      {base + "  0.12345678" + std::string(300, '9'), 2001, 2001, 0.12345678},  // 80 columns read
-  };
-  for (const Case& c : cases) {
-    const RINEXEpoch e = readOne(c.line, headerFor(1, c.first));
-    const CalendarTime t = e.time.toCalendarTime();
-    EXPECT_EQ(t.year, c.year) << '"' << c.line << "\" with " << c.first;
-    EXPECT_EQ(((t.month * 100 + t.day) * 100 + t.hour) * 100 + t.minute, 8281230);
-    EXPECT_EQ(t.seconds, 15.5);
-    EXPECT_EQ(e.clockOffset, c.clock) << '"' << c.line << '"';
-  }
-}
-
 std::string num(int v) { return v == UNSET ? "-" : std::to_string(v); }
-
-// Blank lines where an epoch line is expected are skipped, not where a data line is.
-TEST_F(EpochReader, BlankLinesSatelliteLettersAndFlagOne) {
-  const std::string text = "\n \t\n" + padded(TIME + "  0  3x 9  7G 5", 68) + "  0.1234567\n\n" + obs("1.5") +
-                           "\n  \n\n" + TIME + "  1  0\n\n";
-  std::vector<RINEXEpoch> all = readAll(text, headerFor(1));
-  ASSERT_EQ(all.size(), 2u);
-  std::string satellites;
-  for (const SatelliteObservations& s : all[0].satellites) satellites += s.system + num(s.prn) + " ";
-  EXPECT_EQ(satellites.substr(0, 15), "x9  7 G5  -  - ");  // the letters as read
-  EXPECT_EQ(all[0].satellites[1].obs[0].value, 1.5);
-  EXPECT_EQ(all[1].clockOffset, UNSET_CLOCK);  // nothing kept from the epoch before
-  EXPECT_EQ(all[1].epochFlag, 1);              // an observation epoch
-  EXPECT_FALSE(all[1].isEvent());
-  EXPECT_TRUE(readAll("\n  \n", headerFor(1)).empty());
-}
 
 // Observations as "value/lli strength" ("-" when absent), the indicators only when one is set.
 std::string observations(const SatelliteObservations& s, int types) {
@@ -173,32 +134,6 @@ TEST_F(EpochReader, EventRecordsAreKeptVerbatimAndWrittenBack) {
     EXPECT_EQ(writtenText(h, {all[0]}), joined(lines));
     EXPECT_FALSE(all[1].isEvent());  // the observation epoch after it is read whole
     EXPECT_EQ(writtenText(h, {all[1]}), joined(next));
-  }
-}
-
-TEST_F(EpochWriter, EpochLinesAndDataLines) {
-  const std::string none = TIME + "  0  0" + std::string(36, ' '), g5 = TIME + "  0  1G 5";
-  const std::string values = "      -123.4561          0.000  12345678901234.50009" + ABSENT + "         1.000 5\n";
-  const auto setValues = [](RINEXEpoch& e) {
-    e.satellites[0].obs = {{1, -123.456, 1, UNSET}, {1, 0.0, UNSET, UNSET}, {1, 12345678901234.5, 0, 9}, {},
-                           {1, 1.0, UNSET, 5}, {1, 2.0, UNSET, UNSET}, {}, {}, {}};
-  };
-  struct Case { std::string line; int types; std::function<void(RINEXEpoch&)> change; std::string expected; };
-  const std::vector<Case> cases = {
-      {TIME + "  0  2G 5G12", 1, nullptr, padded(TIME + "  0  2G 5G12", 80) + "\n" + ABSENT + "\n" + ABSENT + "\n"},
-      {"  1  8 28 12 31  0.0000000  0  0", 1, nullptr, padded("  1  8 28 12 31  0.0000000  0  0", 80) + "\n"},
-      {none + std::string(12, ' '), 1, nullptr, none + " 0.000000000\n"},
-      {TIME, 1, [](RINEXEpoch& e) { e.epochFlag = int16_t(e.numSatellites = UNSET); }, padded(TIME, 80) + "\n"},
-      {g5, 5, setValues, padded(g5, 80) + "\n" + values},
-      {g5, 7, setValues, padded(g5, 80) + "\n" + values + "         2.000  " + ABSENT + "\n"},  // blanks kept
-      {g5, 5, [](RINEXEpoch& e) { e.numSatellites = 0; }, padded(TIME + "  0  0G 5", 80) + "\n"},
-      {TIME, 5, [](RINEXEpoch& e) { initEpoch(e); }, padded(" 99  1  1  0  0  0.0000000", 80) + "\n"},
-  };
-  for (const Case& c : cases) {
-    const RINEXHeader h = headerFor(c.types);
-    RINEXEpoch e = readOne(c.line, h);
-    if (c.change) c.change(e);
-    EXPECT_EQ(writtenText(h, {e}), c.expected) << c.line;
   }
 }
 

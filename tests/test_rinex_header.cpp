@@ -54,50 +54,6 @@ std::string written(const RINEXHeader& h) {
 
 using HeaderReader = RinexTest;
 
-// Labels anywhere after column 60 (COMMENT tested before all but the version), fields past a
-// short line's end empty, long lines read, END OF HEADER found at column 1 too.
-TEST_F(HeaderReader, FieldsByColumnAndLabels) {
-  auto lines = headerLines();
-  lines.insert(lines.begin() + 2, rec("  NOT A VERSION     RINEX VERSION / TYPE", "COMMENT"));
-  lines.insert(lines.begin() + 5, rec("MARKER NAME as a COMMENT", "MARKER NAME"));
-  lines.insert(lines.begin() + 6, "short COMMENT");
-  lines[1] = "PGM / RUN BY / DATE";
-  lines[7] += std::string(300, 'z');
-  lines.back() = "END OF HEADER";
-  const std::string text = joined(lines) + " 01  8 28  0  0  0.0000000  0  0\n";
-  LineReader in;
-  in.openMemory(text);
-  RINEXHeader h;
-  readHeader(in, h);
-  EXPECT_EQ(h.version + "|" + h.fileType + "|" + h.satelliteSystem + "|" + h.program + "|" + h.runBy + "|" + h.date,
-            "  NOT A V|RINEX VERSION / TYPE|" + std::string(20, ' ') + "|PGM / RUN BY / DATE||");
-  EXPECT_EQ(h.comments, padded("first comment", 60) + padded("second comment, blanks kept", 60) +
-                            padded("MARKER NAME as a COMMENT", 60) + "short COMMENT");
-  EXPECT_EQ(h.markerName + "|" + h.agency, padded("SITE", 60) + "|" + padded("AGENCY", 40));
-  EXPECT_EQ((std::vector<int>{h.wavelengthFactorL1, h.wavelengthSatelliteCount, h.observationTypeCount, h.interval,
-                              h.lastObservation.hour, h.satelliteCount}),
-            (std::vector<int>{1, 0, 5, 30, 23, 2}));
-  EXPECT_EQ(text.substr(in.position()), " 01  8 28  0  0  0.0000000  0  0\n");
-}
-
-// The count, then the code of each slot (9: none); of two codes in one field the later wins; a
-// second record replaces the first; a blank count once the list is complete starts a new one.
-TEST_F(HeaderReader, ObservationTypeCodes) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"     4    L1    L2    S1    S2"}, "4:019999999"},
-      {{"     1  P1L1"}, "1:399999999"},
-      {{"    10    L1    L2    C1    C2    P1    P2    D1    D2    S1", "          S2"}, "10:012934569999999999"},
-      {{"     2    L1    L2", "     1    C1"}, "1:299999999"},
-      {{"     2    L1    L2", "          C1"}, "0:299999999"},
-  };
-  for (const auto& [data, expected] : cases) {
-    const RINEXHeader h = readText(joined(with("# / TYPES OF OBSERV", data)));
-    std::string codes = std::to_string(h.observationTypeCount) + ":";
-    for (uint8_t code : h.observationTypes) codes += static_cast<char>('0' + code);
-    EXPECT_EQ(codes, expected) << data[0];
-  }
-}
-
 // Records read and written back: the header's other records come back unchanged, and standard
 // error shows only the expected warning.
 TEST_F(HeaderReader, RecordsReadAndWrittenBack) {
@@ -114,6 +70,10 @@ TEST_F(HeaderReader, RecordsReadAndWrittenBack) {
                 std::vector<std::string> base = headerLines(); };
   const std::vector<Case> cases = {
       {"INTERVAL", {}, {}},
+      // Of two codes in one field the later wins; a second record replaces the first.
+      {"# / TYPES OF OBSERV", {"     4    L1    L2    S1    S2"}, {"     4    L1    L2    S1    S2"}},
+      {"# / TYPES OF OBSERV", {"     1  P1L1"}, {"     1    P1"}},
+      {"# / TYPES OF OBSERV", {"     2    L1    L2", "     1    C1"}, {"     1    C1"}},
       {"INTERVAL", {"    30.000"}, {"    30"}},
       {"INTERVAL", {"     15000"}, {"     1"}},  // columns 1-6 only
       {"TIME OF FIRST OBS", {"  2001     8    28     0     0"}, {"  2001     8    28     0     0    0.000000"}},
