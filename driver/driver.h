@@ -10,6 +10,9 @@
 
 extern const char* const versionBanner;
 
+// -V: the version and the forms of input and output this build handles, on standard output.
+void printVersion();
+
 // Settings of one run: from the command line, then from the input's header and first epochs.
 struct RunSettings {
   std::string inputFileName;
@@ -18,6 +21,7 @@ struct RunSettings {
   std::string endText = "21000101000000";
   int32_t increment = 0;
   bool listEpochs = false;
+  bool arcAware = false;  // -a: interpolate each satellite's arcs, never across a break
   uint64_t inputSize = 0;
 
   uint16_t samplingRate = 0;

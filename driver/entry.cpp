@@ -12,7 +12,7 @@ const char* const versionBanner = "epofill -- Version 1.04.01 December, 2001";
 
 namespace {
 
-constexpr const char* OPTION_FORMAT = "-i char; -o char; -s char; -e char; -n long = 5; -t;";
+constexpr const char* OPTION_FORMAT = "-i char; -o char; -s char; -e char; -n long = 5; -t; -a; -V;";
 constexpr long MAX_INCREMENT = 2147483647;
 constexpr std::size_t DATE_TEXT_MIN = 12;  // YYYYMMDDhhmm; the seconds may be left out
 
@@ -55,10 +55,16 @@ int run(int argc, char** argv) {
 
   std::vector<char> inputName(SCANARGS_BUFFER_SIZE), outputName(SCANARGS_BUFFER_SIZE),
       startText(SCANARGS_BUFFER_SIZE), endText(SCANARGS_BUFFER_SIZE);
-  int foundInput = 0, foundOutput = 0, foundStart = 0, foundEnd = 0, foundIncrement = 0, foundList = 0;
+  int foundInput = 0, foundOutput = 0, foundStart = 0, foundEnd = 0, foundIncrement = 0, foundList = 0,
+      foundArcs = 0, foundVersion = 0;
   long increment = 0;
   scanargs(argc, argv, OPTION_FORMAT, &foundInput, inputName.data(), &foundOutput, outputName.data(),
-           &foundStart, startText.data(), &foundEnd, endText.data(), &foundIncrement, &increment, &foundList);
+           &foundStart, startText.data(), &foundEnd, endText.data(), &foundIncrement, &increment, &foundList,
+           &foundArcs, &foundVersion);
+  if (foundVersion) {
+    printVersion();
+    return 0;
+  }
   if (!foundInput || !foundOutput || !foundIncrement) usage();
 
   RunSettings run;
@@ -71,6 +77,7 @@ int run(int argc, char** argv) {
   run.inputFileName = inputName.data();
   run.outputFileName = outputName.data();
   run.listEpochs = foundList != 0;
+  run.arcAware = foundArcs != 0;
   if (foundStart) run.startText = startText.data();
   if (foundEnd) run.endText = endText.data();
   if (foundStart) checkDateText(run.startText);

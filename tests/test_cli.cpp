@@ -165,15 +165,17 @@ TEST(Cli, CommandLinesAndEntryChecks) {
   for (const Case& c : cases) runCase(c);
 }
 
-// The report and meter come only once the rate is settled; a header comment that is no longer whole
-// lines (a number above 999) stops the run after them, leaving an empty output.
+// The report and meter come only once the rate is settled; the comments give the rate found.
 TEST(Cli, SamplingRateMessages) {
   struct Rate { std::string generator, n; int status; std::string err; };
   const Rate rates[] = {
       {"--skip 1", "10", 1, rateError("60) is not the same as that specified in \nthe header INTERVAL record.")},
       {"--no-interval-record --interval 15", "5", 0, NO_INTERVAL},
       {"", "60", 1, notDividing("60")},
-      {"--interval 1000", "1000", 1, "*** ERROR: Program error.  Comment is not a multiple of 60.\n"},
+      // Wider numbers take the room of the blanks after them: the lines stay 60 characters.
+      {"--interval 1000", "1000", 0, ""},
+      {"--interval 65535", "65535", 0, ""},
+      {"--interval 3600", "1200", 0, ""},
       {"--interval 0", "1", 1, rateError("0) must be a whole number of seconds from 1 to 65535.")},
       {"--interval 65536 --no-interval-record", "1", 1,
        NO_INTERVAL + rateError("65536) must be a whole number of seconds from 1 to 65535.")},
@@ -183,12 +185,18 @@ TEST(Cli, SamplingRateMessages) {
        "\n*** ERROR: The input file holds fewer than two epochs; the sampling rate cannot be established.\n"},
   };
   for (const Rate& r : rates) {
-    const std::string text = e2e::generate("--sats 1 --types L1,C1 " + r.generator);
-    const bool started = r.status == 0 || r.err.find("Program error") != NPOS;
-    const std::string out = !started ? "" : head(r.n, text.size()) + (r.status ? "" : std::string(57, '|') + "\nInterpolation complete.\n");
-    runCase({r.generator + " -n " + r.n, text, AB + "-n " + r.n, r.status, r.err, r.status ? started ? EMPTY : REFUSED : HOLDS,
-             "    The input sample rate was 15 seconds.                   COMMENT", "", "", out});
+    const std::string text = e2e::generate("--sats 1 --types L1,C1 " + r.generator), rate = r.generator.substr(r.generator.rfind(' ') + 1);
+    const std::string out = r.status ? "" : head(r.n, text.size()) + std::string(57, '|') + "\nInterpolation complete.\n";
+    const std::string comments = e2e::padded("    The input sample rate was" + std::string(3 - std::min<std::size_t>(3, rate.size()), ' ') + rate +
+                                             " seconds.", 60) + "COMMENT             \n" +
+                                 e2e::padded("    The interpolation interval is" + std::string(3 - std::min<std::size_t>(3, r.n.size()), ' ') +
+                                             r.n + " seconds.", 60) + "COMMENT";
+    runCase({r.generator + " -n " + r.n, text, AB + "-n " + r.n, r.status, r.err, r.status ? REFUSED : HOLDS, comments, "", "", out});
   }
+  // A COMMENT label before column 61 leaves a line shorter than 60: the run stops after the report.
+  const std::string text = edited("Synthetic observations for tests and benchmarks" + std::string(13, ' '), "short ");
+  runCase({"short COMMENT", text, AB + "-n 10", 1, "*** ERROR: Program error.  Comment is not a multiple of 60.\n", EMPTY, "", "", "",
+           head("10", text.size())});
 }
 
 TEST(Cli, InputsAndFileSystemFaults) {
@@ -201,7 +209,9 @@ TEST(Cli, InputsAndFileSystemFaults) {
       {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "", "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
       {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
       // The last satellite's values read as absent, as if they were blank.
-      {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0, "", SAME, BASE + " --blank 9:2:0,9:2:1"},
+      {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0,
+       "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4   30.00000; the values of its last 1 "
+       "satellites are missing.\n", SAME, BASE + " --blank 9:2:0,9:2:1"},
       {"missing final line feed", base().substr(0, base().size() - 1), AB + "-n 10", 0, "", SAME},
       {"a data line of exactly 1048576 characters", padded(E4, 1048576), AB + "-n 10", 0, "", SAME},
       {"a header line of 1048577 characters", padded("Synthetic", 1048577), AB + "-n 10", 1, LONG, REFUSED},

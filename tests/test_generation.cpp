@@ -1,4 +1,4 @@
-// generateEpochs on windows of epochs built by hand: which satellite of a mixed file a new epoch's
+// GapGenerator on windows of epochs built by hand: which satellite of a mixed file a new epoch's
 // slot takes its values from. Satellites and types missing from the window, times, values, clocks and
 // the cap of 30 epochs are checked by the whole-run property in test_run.
 #include <gtest/gtest.h>
@@ -53,8 +53,10 @@ RINEXEpoch makeEpoch(double t, const std::vector<Sat>& satellites) {
 void expectSlots(const Window& window, const std::vector<Sat>& slots) {
   std::vector<EpochNode> nodes(window.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = {&window[i], i + 1 < nodes.size() ? &nodes[i + 1] : nullptr};
-  Window output(MAX_GENERATED_EPOCHS);
-  generateEpochs({window[3].time, nodes.data(), static_cast<uint16_t>(window.size()), 3, 2, 10.0, output.data(), nullptr});
+  GapGenerator generator;
+  generator.prepare({window[3].time, nodes.data(), static_cast<uint16_t>(window.size()), 3, 10.0});
+  Window output(2);
+  for (int k = 0; k < 2; ++k) generator.build(k + 1, output[static_cast<std::size_t>(k)]);
   for (int k = 0; k < 2; ++k) {
     const RINEXEpoch& e = output[static_cast<std::size_t>(k)];
     ASSERT_EQ(e.numSatellites, static_cast<int32_t>(slots.size()));
@@ -80,7 +82,7 @@ std::function<void(Window&)> relist(std::vector<int> epochs, std::vector<Sat> sa
   };
 }
 
-TEST(GenerateEpochs, SatellitesOfAMixedFile) {
+TEST(GapGenerator, SatellitesOfAMixedFile) {
   const std::vector<Sat> mixed = {{'G', 5}, {'R', 5}, {'G', 6}};
   const struct {
     const char* name;
@@ -88,12 +90,14 @@ TEST(GenerateEpochs, SatellitesOfAMixedFile) {
     std::function<void(Window&)> edit;
     std::vector<Sat> slots;
   } cases[] = {
-      {"the prn under a blank or another letter: linked, the first epoch's letter shown", {{' ', 1}, {'G', 2}, {'G', 3}},
-       [](Window& w) {
-         relist({1, 2, 3, 4, 6, 7}, {{'G', 1, ' '}, {' ', 2, 'G'}, {'G', 3}})(w);
-         relist({5}, {{'G', 1, ' '}, {'R', 2, 'G'}, {'G', 3}})(w);
-       },
-       {{' ', 1}, {'G', 2}, {'G', 3}}},
+      {"a blank letter is G: linked, the first epoch's letter shown", {{' ', 1}, {'G', 2}, {'G', 3}},
+       relist({1, 2, 3, 4, 5, 6, 7}, {{'G', 1, ' '}, {' ', 2, 'G'}, {'G', 3}}), {{' ', 1}, {'G', 2}, {'G', 3}}},
+      {"the prn under another letter is another satellite: G2 left out", {{' ', 1}, {'G', 2}, {'G', 3}},
+       relist({5}, {{'G', 1, ' '}, {'R', 2}, {'G', 3}}), {{' ', 1}, {'G', 3}}},
+      {"G05 missing where R05, not in the first epoch, is listed: G05 left out", {{'G', 5}, {'G', 6}},
+       relist({3}, {{'R', 5}, {'G', 6}}), {{'G', 6}}},
+      {"a blank 05 stands in for G05, never R05", {{'G', 5}, {'R', 5}, {'G', 6}},
+       relist({2}, {{'R', 5}, {' ', 5, 'G'}, {'G', 6}}), {{'G', 5}, {'R', 5}, {'G', 6}}},
       {"G and R of one prn in a mixed file stay apart", mixed, [](Window&) {}, mixed},
       {"G missing where R of its prn is listed: G left out", mixed, relist({3}, {{'R', 5}, {'G', 6}}),
        {{'R', 5}, {'G', 6}}},

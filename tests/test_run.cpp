@@ -272,9 +272,15 @@ void checkScenario(const Scenario& s, const std::string& label) {
        {headerLine("*** Observation values in this file have been interpolated. ", "COMMENT"),
         headerLine(format("    The input sample rate was%3d seconds.", s.rate), "COMMENT"),
         headerLine(format("    The interpolation interval is%3d seconds.", s.increment), "COMMENT"),
-        headerLine(format("%6d", s.increment), "INTERVAL"),
+        // A run that only copies keeps the input's INTERVAL record, or its absence.
+        n >= 8 ? headerLine(format("%6d", s.increment), "INTERVAL")
+               : s.interval ? headerLine(format("%6d", s.rate), "INTERVAL")
+                      : headerLine("*** Observation values in this file have been interpolated. ", "COMMENT"),
         headerLine(calendar(s.time(accepted[0]), "%6d%6d%6d%6d%6d%12.6f"), "TIME OF FIRST OBS")})
     EXPECT_NE(header.find(line), std::string::npos) << "header lacks " << line;
+  if (n < 8 && !s.interval) {
+    EXPECT_EQ(header.find("INTERVAL"), std::string::npos);
+  }
 
   // The records in order: each must be there whole, its numbers within their tolerance.
   at += 21;
@@ -291,7 +297,7 @@ void checkScenario(const Scenario& s, const std::string& label) {
     EXPECT_EQ(got, want) << "output offset " << at;
     at += want.size();
   };
-  const int perGap = std::min(s.rate / s.increment - 1, 30);
+  const int perGap = s.rate / s.increment - 1;
   expectRecord(s.events[0]);
   for (int a = 0; a < n; ++a) {
     const int e = accepted[static_cast<std::size_t>(a)];
@@ -348,9 +354,15 @@ void checkScenario(const Scenario& s, const std::string& label) {
   }
 }
 
-TEST(RunProperty, Rate300Increment5Gives30EpochsPerGap) {
-  // 59 epochs would fit each 300 s gap; the first 30 are written, at 5 s to 150 s.
-  checkScenario(randomScenario(7, 300, 5, 10), "rate 300, -n 5");
+// Gaps of more than 30 new epochs are filled to their end: every epoch there, in order, on the signal.
+TEST(RunProperty, LongGapsAreFilledCompletely) {
+  const struct {
+    uint32_t seed;
+    int rate, increment, epochs;
+  } cases[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 3600, 1, 9}};
+  for (const auto& c : cases)
+    checkScenario(randomScenario(c.seed, c.rate, c.increment, c.epochs),
+                  format("rate %d, -n %d: %d new epochs per gap", c.rate, c.increment, c.rate / c.increment - 1));
 }
 
 TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {
