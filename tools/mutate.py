@@ -306,6 +306,15 @@ def run(args):
     if args.only:
         wanted = set(args.only.split(","))
         mutants = [m for m in mutants if m.id in wanted]
+    if args.skip_unkilled_in:
+        # A run's log or report: mutants it did not kill (survived, build-failed, stale) are left out,
+        # those it killed or did not reach are run.
+        with open(args.skip_unkilled_in) as f:
+            lines = f.read().split("\n")
+        unkilled = {m.id for m in mutants for l in lines
+                    if m.describe() in l and re.search(r"\b(survived|build-failed|stale)\b", l)}
+        mutants = [m for m in mutants if m.id not in unkilled]
+        print("%d mutants left out: not killed in %s" % (len(unkilled), args.skip_unkilled_in))
     configure = ["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O1 -g0",
                  "-DEPOFILL_WERROR=OFF", "-DEPOFILL_TESTS=ON"]
     if subprocess.run(["which", "ccache"], stdout=subprocess.DEVNULL).returncode == 0:
@@ -441,6 +450,7 @@ def main():
     r.add_argument("--build", default=os.path.join(ROOT, "build-mutation"))
     r.add_argument("--report", help="also write the report to this file")
     r.add_argument("--only", help="comma-separated mutant ids")
+    r.add_argument("--skip-unkilled-in", metavar="LOG", help="leave out the mutants this log or report did not kill")
     r.add_argument("--jobs", type=int, default=2)
     r.add_argument("--timeout", type=float, default=10.0, help="least seconds per test binary")
     r.add_argument("--build-timeout", type=float, default=600.0)
