@@ -306,15 +306,6 @@ def run(args):
     if args.only:
         wanted = set(args.only.split(","))
         mutants = [m for m in mutants if m.id in wanted]
-    if args.skip_unkilled_in:
-        # A run's log or report: mutants it did not kill (survived, build-failed, stale) are left out,
-        # those it killed or did not reach are run.
-        with open(args.skip_unkilled_in) as f:
-            lines = f.read().split("\n")
-        unkilled = {m.id for m in mutants for l in lines
-                    if m.describe() in l and re.search(r"\b(survived|build-failed|stale)\b", l)}
-        mutants = [m for m in mutants if m.id not in unkilled]
-        print("%d mutants left out: not killed in %s" % (len(unkilled), args.skip_unkilled_in))
     configure = ["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O1 -g0",
                  "-DEPOFILL_WERROR=OFF", "-DEPOFILL_TESTS=ON"]
     if subprocess.run(["which", "ccache"], stdout=subprocess.DEVNULL).returncode == 0:
@@ -347,6 +338,14 @@ def run(args):
                 return "killed", t
         return "survived", ""
 
+    def not_killed_before(m):
+        # An earlier run's log or report, read again for every mutant (that run may still go on):
+        # a mutant it did not kill (survived, build-failed, stale) is skipped.
+        if not args.skip_unkilled_in:
+            return False
+        with open(args.skip_unkilled_in) as f:
+            return any(m.describe() in l and re.search(r"\b(survived|build-failed|stale)\b", l) for l in f)
+
     # The unmutated suite must pass; its times set the per-binary timeouts.
     started = time.monotonic()
     all_tests = sorted(graph)
@@ -373,7 +372,9 @@ def run(args):
                 current_file = m.file
             text = m.mutated_text(original)
             t0 = time.monotonic()
-            if text is None:
+            if not_killed_before(m):
+                results.append((m, "skipped", "not killed in " + args.skip_unkilled_in))
+            elif text is None:
                 results.append((m, "stale", "source line not found"))
             else:
                 with open(os.path.join(build, BACKUP), "w") as f:
@@ -413,17 +414,18 @@ def write_report(args, results, elapsed):
     out.append("Mutation report: %s, %d mutants, %.0f s (%.1f min)" % (os.path.relpath(args.list, ROOT),
                                                                      len(results), elapsed, elapsed / 60))
     commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=ROOT, capture_output=True, text=True)
-    out.append("commit %s; score = killed / (killed + survived); build failures and stale entries are "
-               "left out of the score" % commit.stdout.strip())
+    out.append("commit %s; score = killed / (killed + survived); build failures, stale entries and mutants "
+               "skipped (not killed by an earlier run) are left out of the score" % commit.stdout.strip())
     out.append("")
-    out.append("%-9s %7s %8s %12s %6s %7s" % ("module", "killed", "survived", "build-failed", "stale", "score"))
+    out.append("%-9s %7s %8s %12s %6s %7s %7s" % ("module", "killed", "survived", "build-failed", "stale", "skipped",
+                                                  "score"))
     totals = [0, 0, 0, 0]
     for module in MODULES + ["all"]:
         rs = [r for r in results if module == "all" or r[0].module == module]
-        counts = [sum(1 for r in rs if r[1] == k) for k in ("killed", "survived", "build-failed", "stale")]
+        counts = [sum(1 for r in rs if r[1] == k) for k in ("killed", "survived", "build-failed", "stale", "skipped")]
         scored = counts[0] + counts[1]
-        out.append("%-9s %7d %8d %12d %6d %6.1f%%" % (module, counts[0], counts[1], counts[2], counts[3],
-                                                       100.0 * counts[0] / scored if scored else 0))
+        out.append("%-9s %7d %8d %12d %6d %7d %6.1f%%" % (module, counts[0], counts[1], counts[2], counts[3], counts[4],
+                                                           100.0 * counts[0] / scored if scored else 0))
     for module in MODULES:
         out.append("")
         out.append("== %s" % module)
