@@ -236,6 +236,14 @@ def default_signals():
         signal.signal(number, signal.SIG_DFL)
 
 
+def kill_group(proc):
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    proc.wait()
+
+
 def run_command(cmd, cwd, timeout, log=None):
     """Runs cmd in its own process group; returns (exit status or None on timeout, seconds)."""
     start = time.monotonic()
@@ -244,12 +252,10 @@ def run_command(cmd, cwd, timeout, log=None):
     try:
         status = proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
+        kill_group(proc)
         status = None
     except BaseException:
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
+        kill_group(proc)
         raise
     return status, time.monotonic() - start
 
