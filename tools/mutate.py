@@ -14,7 +14,7 @@ entry whose source line is no longer in the file is reported as stale and left o
 List format, one mutant a line, tab-separated:
   id  file  line  column  kind  original  replacement  source line (stripped)
 The column is 1-based in the source line as stored. When the line number no longer holds the stored
-line but the line occurs exactly once elsewhere in the file, the mutant moves with it.
+line, the mutant moves to the nearest line that does (stale when two are equally near, or none).
 """
 
 import argparse
@@ -208,10 +208,11 @@ class Mutant:
         lines = text.split("\n")
         index = self.line - 1
         if not (0 <= index < len(lines) and lines[index].strip() == self.source):
-            matches = [k for k, l in enumerate(lines) if l.strip() == self.source]
-            if len(matches) != 1:
+            # The line moved: the nearest occurrence, when one is nearer than the others.
+            matches = sorted((abs(k - index), k) for k, l in enumerate(lines) if l.strip() == self.source)
+            if not matches or (len(matches) > 1 and matches[0][0] == matches[1][0]):
                 return None
-            index = matches[0]
+            index = matches[0][1]
         line = lines[index]
         at = len(line) - len(line.lstrip()) + self.col - 1
         if line[at:at + len(self.original)] != self.original:
