@@ -207,6 +207,8 @@ TEST(Cli, InputsAndFileSystemFaults) {
   const std::string epoch2 = "  1  8 28  0  1  0.0000000  0  2G 1G 2", epoch9 = "  1  8 28  0  4 30.0000000  0  2G 1G 2";
   const std::vector<Case> cases = {
       {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "", "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
+      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "", "", "",
+       "\n*** Error: Missing END OF HEADER record.\n"},
       {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
       // The last satellite's values read as absent, as if they were blank.
       {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0,

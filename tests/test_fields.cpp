@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,7 @@ std::string viaFormatter(double value, int decimals, int width) {
   return out;
 }
 
-TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitude) {
+TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitudeFieldAfterField) {
   std::mt19937_64 random(7);
   for (int i = 0; i < 200000; ++i) {
     uint64_t bits = random();
@@ -33,11 +32,17 @@ TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitude) {
     std::memcpy(&any, &bits, sizeof any);
     double scaled = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 90) - 75);
     double onTie = std::round(scaled * 1000.0) / 1000.0 + 0.0005;  // near and on rounding ties
+    // One field after another into one line, as the epoch writer does, each with its own decimals.
+    char line[5 * FIELD_ROOM], *p = line;
+    std::string expected;
     int decimals = i % 10;
     for (double v : {any, scaled, -scaled, onTie}) {
       if (!std::isfinite(v)) continue;
-      ASSERT_EQ(viaFormatter(v, decimals, 14), viaPrintf(v, decimals, 14)) << std::hexfloat << v << " d=" << decimals;
+      decimals = (decimals + 7) % 10;
+      p = formatFixed(p, v, decimals, 14);
+      expected += viaPrintf(v, decimals, 14);
     }
+    ASSERT_EQ(std::string(line, p), expected) << std::hexfloat << any << " " << scaled << " " << onTie;
   }
 }
 
