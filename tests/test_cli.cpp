@@ -222,6 +222,9 @@ TEST(Cli, InputsAndFileSystemFaults) {
        edited(E4, "1234567890123456789012345678901234567890\n"), AB + "-n 10", 0, "", HOLDS,
        "\n12345678901234.0005678901234567890.00012\n"},
       {"nan and inf read as absent", nanInf, AB + "-n 10", 0, "", SAME, BASE + " --blank 4:1:0,4:1:1,5:2:0"},
+      // The list of 2 satellites that is left reads the next data line as an epoch line.
+      {"a negative satellite count", edited("  1  8 28  0  2  0.0000000  0  2G", "  1  8 28  0  2  0.0000000  0 -2G"), AB + "-n 10", 1,
+       error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
       {"100 observation types", edited(TYPES, "   100    L1    C1"), AB + "-n 10", 1,
        "\n*** ERROR: The # / TYPES OF OBSERV record declares 100 observation types; at most 99 are supported.\n", REFUSED},
       {"month 13 in an epoch line", edited("  1  8 28  0  3  0.0", "  1 13 28  0  3  0.0"), AB + "-n 10", 1,
@@ -250,6 +253,22 @@ TEST(Cli, InputsAndFileSystemFaults) {
       {"standard input from a file", base(), "EPOFILL -i /dev/stdin -o b.obs -n 10 <a.obs", 0, "", SAME},
   };
   for (const Case& c : cases) runCase(c);
+}
+
+// Input is read through a buffer of fixed size: a day takes no more memory than an hour.
+TEST(Cli, MemoryDoesNotGrowWithTheInput) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitized build measures the sanitizer's memory";
+#endif
+  if (!e2e::exists("/usr/bin/time")) GTEST_SKIP() << "/usr/bin/time is not installed";
+  auto peakKiB = [](const std::string& options) {
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("a.obs"), e2e::generate(options));
+    EXPECT_EQ(e2e::runShell(scratch.dir(), "/usr/bin/time -f %M -o mem.txt " + shellCommand(AB + "-n 10")).status, 0);
+    return std::atol(e2e::readFile(scratch.path("mem.txt")).c_str());
+  };
+  const long hour = peakKiB("--epochs 120"), day = peakKiB("--epochs 2880");
+  EXPECT_LT(std::labs(day - hour), 2048) << "1 hour: " << hour << " KiB, 24 hours: " << day << " KiB";
 }
 
 }  // namespace
