@@ -18,12 +18,6 @@ std::string viaPrintf(double value, int decimals, int width) {
   return text;
 }
 
-std::string viaFormatter(double value, int decimals, int width) {
-  std::string out;
-  appendFixed(out, value, decimals, width);
-  return out;
-}
-
 TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitudeFieldAfterField) {
   std::mt19937_64 random(7);
   for (int i = 0; i < 200000; ++i) {
@@ -46,41 +40,39 @@ TEST(FixedFormat, MatchesPrintfOnRandomValuesOfEveryMagnitudeFieldAfterField) {
   }
 }
 
-TEST(FixedFormat, EdgeValues) {
+// Edge values at every width and number of decimals; integers as "%*lld" prints them.
+TEST(FixedAndIntegerFormat, EdgeValuesAtEveryWidth) {
   const double values[] = {0.0, -0.0, 0.0005, 0.0015, 0.0625, -0.0625, 1e-5, -1e-5, 9.9995, 99999999999.9,
                            0.5, 1.5, 2.5, -2.5, 1e15, 1e19, 1.5e19, 9.2e18, 1e300, -1e308, 4.9e-324,
                            std::nan(""), INFINITY, -INFINITY};
-  for (double v : values)
-    for (int d = 0; d <= 9; ++d)
-      for (int width : {0, 3, 11, 12, 14, 40}) EXPECT_EQ(viaFormatter(v, d, width), viaPrintf(v, d, width)) << v << " " << d;
+  const long long integers[] = {0, 5, -5, 99, 100, -100, 9999, 123456789012LL, INT64_MIN, INT64_MAX};
+  char text[64];
+  for (int width : {0, 1, 2, 3, 6, 11, 12, 14, 25, 40}) {
+    for (double v : values)
+      for (int d = 0; d <= 9; ++d) {
+        std::string out;
+        appendFixed(out, v, d, width);
+        EXPECT_EQ(out, viaPrintf(v, d, width)) << v << " " << d;
+      }
+    for (long long v : integers) {
+      std::string out;
+      appendInt(out, v, width);
+      std::snprintf(text, sizeof text, "%*lld", width, v);
+      EXPECT_EQ(out, text);
+    }
+  }
 }
 
 TEST(ObservationFormat, ValueThenIndicators) {
-  struct Row {
-    double value;
-    long long lli, strength;
-    const char* text;
-  } rows[] = {
+  const struct { double value; long long lli, strength; const char* text; } rows[] = {
       {-123.456, 1, 9999, "      -123.4561 "}, {20201292.492, 9999, 7, "  20201292.492 7"},
       {0.0005, 0, 0, "         0.00100"},   {1e15, 12, -1, "1000000000000000.00012-1"},
       {-0.0, 9999, 9999, "         0.000  "}, {-1e-9, 9999, 9999, "         0.000  "},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     char field[2 * FIELD_ROOM];
     EXPECT_EQ(std::string(field, formatObservation(field, r.value, r.lli, r.strength, 9999)), r.text) << r.value;
   }
-}
-
-TEST(IntegerFormat, RightJustifiedOrWhole) {
-  const long long values[] = {0, 5, -5, 99, 100, -100, 9999, 123456789012LL, INT64_MIN, INT64_MAX};
-  for (long long v : values)
-    for (int width : {0, 1, 2, 3, 6, 25}) {
-      std::string out;
-      appendInt(out, v, width);
-      char text[64];
-      std::snprintf(text, sizeof text, "%*lld", width, v);
-      EXPECT_EQ(out, text);
-    }
 }
 
 // Columns past the line's end read as nothing; numbers saturate; decimals only, no C-library forms.

@@ -13,18 +13,19 @@ GpsTime cal(int year, int month, int day, int hour = 0, int minute = 0, double s
 }
 
 // Exact texts (%.17g keeps every bit of the seconds), so that one comparison shows every field.
-std::string str(const GpsTime& g) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d %.17g", g.week, g.secondsOfWeek);
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  char text[96];
+  std::snprintf(text, sizeof text, pattern, args...);
   return text;
 }
+std::string str(const GpsTime& g) { return format("%d %.17g", g.week, g.secondsOfWeek); }
 std::string str(const CalendarTime& c) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%.17g", c.year, c.month, c.day, c.hour, c.minute, c.seconds);
-  return text;
+  return format("%d-%02d-%02d %02d:%02d:%.17g", c.year, c.month, c.day, c.hour, c.minute, c.seconds);
 }
 
-// Fields add without carrying, but months carry into the year (2003 + 15 months: leap year 2004).
+// Fields add without carrying, but months carry into the year (2003 + 15 months: leap year 2004). The way
+// back: every day in the round trip below.
 TEST(GpsTime, KnownDatesAndFieldsOutsideTheirRange) {
   const std::pair<CalendarTime, const char*> known[] = {
       {{1980, 1, 6, 0, 0, 0.0}, "0 0"},          {{1980, 1, 5, 23, 59, 59.0}, "-1 604799"},
@@ -32,10 +33,7 @@ TEST(GpsTime, KnownDatesAndFieldsOutsideTheirRange) {
       {{2100, 1, 1, 0, 0, 0.0}, "6260 432000"},   {{2000, 12, 31, 12, 0, 0.0}, "1095 43200"},
       {{2100, 3, 1, 0, 0, 0.0}, "6269 86400"},    {{1999, 3, 7, 12, 34, 56.5}, "1000 45296.5"},
   };
-  for (const auto& [c, gps] : known) {
-    EXPECT_EQ(str(gpsTimeFromCalendar(c)), gps);
-    EXPECT_EQ(str(gpsTimeFromCalendar(c).toCalendarTime()), str(c));
-  }
+  for (const auto& [c, gps] : known) EXPECT_EQ(str(gpsTimeFromCalendar(c)), gps) << str(c);
   EXPECT_EQ(str(cal(1980, 1, 12, 24, 0, 0.0)), "0 604800");
   EXPECT_EQ(str(cal(1980, 1, 12, 24, 0, 0.0).shiftedBy(0.0)), "1 0");
   EXPECT_EQ(str(cal(1999, 3, 7, 0, 75, 0.0)), "1000 4500");
@@ -72,8 +70,7 @@ TEST(GpsTime, ShiftsDifferencesOrderAndRounding) {
   EXPECT_EQ(str(GpsTime(10, 604799.0).shiftedBy(3 * 604800.0 + 5.0)), "14 4");
   EXPECT_EQ(str(GpsTime(1142, 518430.0).shiftedBy(-2 * 604800.0 - 518430.0)), "1140 0");
   const GpsTime a(1000, 604790.0), b(1001, 10.0);
-  EXPECT_EQ(secondsDifference(b, a), 20.0);
-  EXPECT_EQ(secondsDifference(a, b), -20.0);
+  EXPECT_TRUE(secondsDifference(b, a) == 20.0 && secondsDifference(a, b) == -20.0);
   // Total seconds of a late week are spaced 4.8e-7 s apart; the week difference comes first.
   EXPECT_NEAR(secondsDifference(GpsTime(6000, 0.001), GpsTime(5999, 604799.999)), 0.002, 1e-9);
   EXPECT_TRUE(a >= a && b >= a && !(a >= b) && GpsTime(1000, 2.0) >= GpsTime(1000, 1.0));
