@@ -4,10 +4,7 @@
 #include "fuzz/fuzz_support.h"
 #include "rinex/rinex.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::setUp();
-  return 0;
-}
+FUZZ_INITIALIZE(fuzz::setUp())
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   LineReader input;
@@ -19,15 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   FUZZ_CHECK(input.position() <= size);
-
   OutputFile output;
   output.openMemory();
-  try {
-    writeHeader(output, header);
-  } catch (const fuzz::FatalExit&) {
-    fuzz::fail("writeHeader took a fatal path on a header readHeader accepted");
-  }
-  std::string text = output.contents();
-  FUZZ_CHECK(!text.empty() && text.back() == '\n');
+  writeHeader(output, header);  // a fatal path here, on a header the reader accepted, escapes: a crash
+  FUZZ_CHECK(!output.contents().empty() && output.contents().back() == '\n');
   return 0;
 }

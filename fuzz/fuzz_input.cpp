@@ -8,47 +8,35 @@
 
 namespace {
 
-// A few bytes may decompress to gigabytes: the records read stop after this many lines. The
-// stored bytes consumed never shrink and never pass the input's size.
-class CappedSource : public LineSource {
- public:
-  CappedSource(LineSource& inner, std::size_t storedSize) : inner_(inner), storedSize_(storedSize) {}
+// A few bytes may decompress to gigabytes: the records read stop after linesLeft lines. The stored
+// bytes consumed never shrink and never pass the input's size.
+struct CappedSource : LineSource {
+  CappedSource(std::unique_ptr<LineSource> source, uint64_t size) : inner(std::move(source)), storedSize(size) {}
   bool nextLine(std::string_view& line) override {
-    if (linesLeft_ == 0 || !inner_.nextLine(line)) return false;
-    --linesLeft_;
-    const uint64_t now = inner_.position();
-    FUZZ_CHECK(now >= last_ && now <= storedSize_);
-    last_ = now;
+    if (linesLeft == 0 || !inner->nextLine(line)) return false;
+    --linesLeft;
+    FUZZ_CHECK(inner->position() >= last && inner->position() <= storedSize);
+    last = inner->position();
     return true;
   }
-  uint64_t position() const override { return inner_.position(); }
-  const std::string& name() const override { return inner_.name(); }
+  uint64_t position() const override { return inner->position(); }
+  const std::string& name() const override { return inner->name(); }
 
- private:
-  LineSource& inner_;
-  std::size_t storedSize_;
-  uint64_t last_ = 0;
-  std::size_t linesLeft_ = 200000;
+  std::unique_ptr<LineSource> inner;
+  uint64_t storedSize, last = 0, linesLeft = 200000;
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::setUp();
-  return 0;
-}
+FUZZ_INITIALIZE(fuzz::setUp())
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   try {
-    std::unique_ptr<LineSource> source = openInputMemory(fuzz::bytes(data, size));
-    CappedSource input(*source, size);
+    CappedSource input(openInputMemory(fuzz::bytes(data, size)), size);
     RINEXHeader header;
     readHeader(input, header);
-    RINEXEpoch epoch;
-    while (readEpoch(input, header, epoch)) {
-    }
-  } catch (const fuzz::FatalExit&) {
-    return 0;
+    for (RINEXEpoch epoch; readEpoch(input, header, epoch);) continue;
+  } catch (const fuzz::FatalExit&) {  // a refusal is an ordinary outcome
   }
   return 0;
 }

@@ -8,7 +8,8 @@ namespace {
 
 // Epochs 30 s apart in week 1985, as the run loop hands them over (absolute GPS seconds).
 constexpr double kT0 = 1200614400.0;
-const double kTimes[10] = {kT0, kT0 + 30, kT0 + 60, kT0 + 90, kT0 + 120, kT0 + 150, kT0 + 180, kT0 + 210, kT0 + 240, kT0 + 270};
+const double kTimes[10] = {kT0,       kT0 + 30,  kT0 + 60,  kT0 + 90,  kT0 + 120,
+                           kT0 + 150, kT0 + 180, kT0 + 210, kT0 + 240, kT0 + 270};
 const double kPhases[10] = {21034567.123, 21138270.456, 21241512.871, 21344298.339, 21446630.908,
                             21548514.612, 21650053.047, 21751049.874, 0.0,          0.0};
 
