@@ -1,3 +1,4 @@
+// The epoch reader and writer: observation fields by column, event records verbatim, epochs line for line.
 #include <algorithm>
 #include <cstdio>
 
@@ -35,25 +36,23 @@ RINEXEpoch readOne(const std::string& text, const RINEXHeader& h) {
   return all.empty() ? RINEXEpoch() : all[0];
 }
 
-// The epochs as written after the header.
 std::string writtenText(const RINEXHeader& h, const std::vector<RINEXEpoch>& epochs) {
   OutputFile out;
   out.openMemory();
-  writeHeader(out, h);
+  writeHeader(out, h);  // the epochs follow a header
   const std::size_t start = out.contents().size();
   for (const RINEXEpoch& e : epochs) writeEpoch(out, h, e);
   return out.contents().substr(start);
 }
 
-std::string obs(const std::string& value, char lli = ' ', char strength = ' ') {
-  return std::string(14 - std::min<std::size_t>(14, value.size()), ' ') + value + lli + strength;
+std::string obs(const std::string& value, char lli = ' ', int strength = ' ') {
+  return std::string(14 - std::min<std::size_t>(14, value.size()), ' ') + value + lli + static_cast<char>(strength);
 }
 
 // An epoch line of n satellites G 1, R 2, E 3, S 4, G 5 ... (with the clock field if given), its
 // continuation lines, then the data lines of `types` observations per satellite, every seventh
 // absent and indicators on some.
-std::vector<std::string> epochLines(const std::string& time, int flag, int n, int types = 0,
-                                    const std::string& clock = "") {
+std::vector<std::string> epochLines(const std::string& time, int flag, int n, int types = 0, const std::string& clock = "") {
   char text[16];
   std::snprintf(text, sizeof text, "%3d%3d", flag, n);
   std::vector<std::string> lines = {time + text};
@@ -67,21 +66,19 @@ std::vector<std::string> epochLines(const std::string& time, int flag, int n, in
   for (int s = 0, k = 0; s < n; ++s)
     for (int j = 0; j < types; ++j, ++k) {
       if (j % 5 == 0) lines.emplace_back();
-      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", k % 3 ? ' ' : '1',
-                                               static_cast<char>('0' + k % 10));
+      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", k % 3 ? ' ' : '1', '0' + k % 10);
     }
   return lines;
 }
 
 using EpochReader = RinexTest;
-using EpochWriter = RinexTest;
 
 std::string num(int v) { return v == UNSET ? "-" : std::to_string(v); }
 
 // Observations as "value/lli strength" ("-" when absent), the indicators only when one is set.
 std::string observations(const SatelliteObservations& s, int types) {
   std::string text;
-  for (std::size_t j = 0; j < static_cast<std::size_t>(types); ++j) {
+  for (int j = 0; j < types; ++j) {
     const ObservationValue& o = s.obs[j];
     char value[64];
     std::snprintf(value, sizeof value, " %.10g", o.value);
@@ -111,43 +108,34 @@ TEST_F(EpochReader, ObservationFieldsFivePerLine) {
   }
 }
 
-TEST_F(EpochReader, EventRecordsAreKeptVerbatimAndWrittenBack) {
-  const RINEXHeader h = headerFor(6);
+// Event records come back verbatim (read without their carriage returns), and epochs in the writer's
+// own layout line for line, the epoch line padded to 80 columns, also right after an event.
+TEST_F(EpochReader, EventsVerbatimAndEpochsLineForLine) {
   const std::string comment = padded("RINEX FILE SPLICE; other post-header comments skipped", 60) + "COMMENT";
-  const std::vector<std::vector<std::string>> events = {
-      {std::string(28, ' ') + "2  1", "  *** Start of Kinematic Data ***"},
-      {TIME + "  3  2", padded("SITE2", 60) + "MARKER NAME", "        0.1000        0.0000"},
-      {std::string(28, ' ') + "4  0"},
-      {std::string(28, ' ') + "4  3", comment, comment, "  a blank-led special record"},
-      {TIME + "  5  0"},
-      epochLines(TIME, 6, 2, 6),
-      epochLines(TIME, 6, 13, 6),
-  };
-  const std::vector<std::string> next = epochLines("  1  8 28 12 31  0.0000000", 0, 2, 6, " 0.000000001");
-  for (const std::vector<std::string>& lines : events) {
-    SCOPED_TRACE(lines[0]);
-    EXPECT_EQ(readOne(joined(lines, "\r\n"), h).eventText, joined(lines));  // without the carriage returns
-    const std::vector<RINEXEpoch> all = readAll(joined(lines) + joined(next), h);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_TRUE(all[0].isEvent());
-    EXPECT_EQ(all[0].epochFlag, lines[0][28] - '0');
-    EXPECT_EQ(writtenText(h, {all[0]}), joined(lines));
-    EXPECT_FALSE(all[1].isEvent());  // the observation epoch after it is read whole
-    EXPECT_EQ(writtenText(h, {all[1]}), joined(next));
-  }
-}
-
-// Epochs in the writer's own layout come back line for line, the epoch line padded to 80 columns.
-TEST_F(EpochWriter, ReadAndWrittenBackLineForLine) {
-  for (auto [types, lines] : std::vector<std::pair<int, std::vector<std::string>>>{
+  for (auto [types, next] : std::vector<std::pair<int, std::vector<std::string>>>{
+           {6, epochLines("  1  8 28 12 31  0.0000000", 0, 2, 6, " 0.000000001")},
            {5, epochLines(TIME, 0, 3, 5, "-0.000123456")},
            {12, epochLines(TIME, 1, 12, 12)},
            {3, epochLines(TIME, 0, 13, 3, " 0.000000001")},  // the clock stays on the first line
            {17, epochLines(TIME, 0, 30, 17)}}) {
     const RINEXHeader h = headerFor(types);
-    const std::string text = joined(lines);
-    lines[0] = padded(lines[0], 80);
-    EXPECT_EQ(writtenText(h, readAll(text, h)), joined(lines)) << lines[0];
+    const std::string text = joined(next);
+    next[0] = padded(next[0], 80);
+    EXPECT_EQ(writtenText(h, readAll(text, h)), joined(next)) << next[0];
+    for (const std::vector<std::string>& lines : std::vector<std::vector<std::string>>{
+             {std::string(28, ' ') + "2  1", "  *** Start of Kinematic Data ***"},
+             {TIME + "  3  2", padded("SITE2", 60) + "MARKER NAME", "        0.1000        0.0000"},
+             {std::string(28, ' ') + "4  0"},
+             {std::string(28, ' ') + "4  3", comment, comment, "  a blank-led special record"},
+             {TIME + "  5  0"}, epochLines(TIME, 6, 2, types), epochLines(TIME, 6, 13, types)}) {
+      SCOPED_TRACE(lines[0] + " before " + next[0]);
+      EXPECT_EQ(readOne(joined(lines, "\r\n"), h).eventText, joined(lines));
+      const std::vector<RINEXEpoch> all = readAll(joined(lines) + text, h);
+      ASSERT_EQ(all.size(), 2u);
+      EXPECT_TRUE(all[0].isEvent() && !all[1].isEvent());
+      EXPECT_EQ(all[0].epochFlag, lines[0][28] - '0');
+      EXPECT_EQ(writtenText(h, all), joined(lines) + joined(next));
+    }
   }
 }
 
