@@ -8,6 +8,7 @@ using namespace rinex_test;
 namespace {
 
 std::string rec(const std::string& data, const std::string& label) { return padded(data, 60) + padded(label, 20); }
+const std::string TWELVE = "    12    L1    L2    C1    P1    P2    D1    D2    T1    T2";  // nine of 12 types
 
 // A header in the writer's own layout, so that it is written back as it was read.
 std::vector<std::string> headerLines() {
@@ -15,15 +16,14 @@ std::vector<std::string> headerLines() {
           rec("epofill test        tester              20010828 120000UTC", "PGM / RUN BY / DATE"),
           rec("first comment", "COMMENT"), rec("second comment, blanks kept   ", "COMMENT"), rec("SITE", "MARKER NAME"),
           rec("12345M001", "MARKER NUMBER"), rec("OBSERVER            AGENCY", "OBSERVER / AGENCY"),
-          rec("REC123              RECEIVER TYPE       1.0", "REC # / TYPE / VERS"),
-          rec("ANT456              ANTENNA TYPE", "ANT # / TYPE"),
+          rec("REC123              RECEIVER TYPE       1.0", "REC # / TYPE / VERS"), rec("ANT456              ANTENNA TYPE", "ANT # / TYPE"),
           rec("  4789028.4701   176610.0133  4195017.0310", "APPROX POSITION XYZ"),
           rec("        0.9030        0.0000        0.0000", "ANTENNA: DELTA H/E/N"), rec("     1     1", "WAVELENGTH FACT L1/2"),
           rec("     5    L1    L2    C1    P1    P2", "# / TYPES OF OBSERV"), rec("    30", "INTERVAL"),
           rec("  2001     8    28     0     0    0.000000", "TIME OF FIRST OBS"),
           rec("  2001     8    28    23    59   30.000000", "TIME OF LAST OBS"), rec("     2", "# OF SATELLITES"),
-          rec("   G 5   100   100   100   100   100", "PRN / # OF OBS"),
-          rec("   G12    99    99    99    99    99", "PRN / # OF OBS"), rec("", "END OF HEADER")};
+          rec("   G 5   100   100   100   100   100", "PRN / # OF OBS"), rec("   G12    99    99    99    99    99", "PRN / # OF OBS"),
+          rec("", "END OF HEADER")};
 }
 
 // The records of a label replaced, at the place of the first one, by lines holding these data.
@@ -37,15 +37,12 @@ std::vector<std::string> with(const std::string& label, const std::vector<std::s
   return lines;
 }
 
-RINEXHeader readText(const std::string& text) {
+// The header read from the text and written back.
+std::string rewritten(const std::string& text) {
   LineReader in;
   in.openMemory(text);
   RINEXHeader h;
   readHeader(in, h);
-  return h;
-}
-
-std::string written(const RINEXHeader& h) {
   OutputFile out;
   out.openMemory();
   writeHeader(out, h);
@@ -61,13 +58,10 @@ TEST_F(HeaderReader, RecordsReadAndWrittenBack) {
   const std::string second = "Second WAVELENGTH FACT L1/2 record in file. \nRecord ignored.\n";
   std::vector<std::string> entries, twelve;  // 60 PRN / # OF OBS entries; with 12 types each continues on a line
   for (int k = 10; k < 70; ++k) {
-    const std::string prn = std::string("   ") + "GR"[k % 2] + std::to_string(k % 30 + 10);
-    entries.push_back(prn + "   " + std::to_string(100 + k));
-    twelve.push_back(entries.back() + "   300");
-    twelve.push_back("      " + std::to_string(100000 + k));
+    entries.push_back(std::string("   ") + "GR"[k % 2] + std::to_string(k % 30 + 10) + "   " + std::to_string(100 + k));
+    twelve.insert(twelve.end(), {entries.back() + "   300", "      " + std::to_string(100000 + k)});
   }
-  struct Case { std::string label; std::vector<std::string> in, out; std::string err = "";
-                std::vector<std::string> base = headerLines(); };
+  struct Case { std::string label; std::vector<std::string> in, out; std::string err = ""; std::vector<std::string> base = headerLines(); };
   const std::vector<Case> cases = {
       {"INTERVAL", {}, {}},
       // Of two codes in one field the later wins; a second record replaces the first.
@@ -85,8 +79,7 @@ TEST_F(HeaderReader, RecordsReadAndWrittenBack) {
        {"   G 1   456   456   455", "   R 2   456         455", "     3    11",
         "   E 4     1     2     3     4     5     6     7     8     9", "          10    11", "          19"}},
       {"PRN / # OF OBS", entries, entries},
-      {"PRN / # OF OBS", twelve, twelve, "",
-       with("# / TYPES OF OBSERV", {"    12    L1    L2    C1    P1    P2    D1    D2    T1    T2", "          S1    S2    C5"})},
+      {"PRN / # OF OBS", twelve, twelve, "", with("# / TYPES OF OBSERV", {TWELVE, "          S1    S2    C5"})},
       // Wavelength satellites from columns 19-60, at most 35 written, an unset one as blanks.
       {wl, {"     1     2     3   G14   R18   G19"}, {"     1     2     3   G14   R18   G19"}},
       {wl, {"     1     2     9" + seven}, {"     1     2     9" + seven, ""}},
@@ -96,33 +89,33 @@ TEST_F(HeaderReader, RecordsReadAndWrittenBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label + ": " + (c.in.empty() ? "none" : c.in.back()));
-    RINEXHeader h;
-    const Outcome o = captured([&] { h = readText(joined(with(c.label, c.in, c.base))); });
+    std::string text;
+    const Outcome o = captured([&] { text = rewritten(joined(with(c.label, c.in, c.base))); });
     ASSERT_FALSE(o.fatal) << o.out << o.err;
     EXPECT_EQ(o.out + o.err, c.err);
-    EXPECT_EQ(written(h), joined(with(c.label, c.out, c.base)));
+    EXPECT_EQ(text, joined(with(c.label, c.out, c.base)));
   }
-  EXPECT_EQ(written(readText(joined(headerLines(), "\r\n"))), joined(headerLines()));
+  EXPECT_EQ(rewritten(joined(headerLines(), "\r\n")), joined(headerLines()));
 }
 
 TEST_F(HeaderReader, FatalFindingsAndTheirStreams) {
   const std::string unknown = rec("     1", "SIGNAL STRENGTH UNIT"), missing = "\n*** Error: Missing ";
-  auto at5 = [](const std::string& line) { auto lines = headerLines(); lines[5] = line; return lines; };
+  auto withUnknown = headerLines();
+  withUnknown[5] = unknown;
   const auto noWavelength = with("WAVELENGTH FACT L1/2", {});
-  auto version = [&](const std::string& v) { return with("RINEX VERSION / TYPE", {v}, noWavelength); };
   struct Case { std::vector<std::string> lines; std::string out, err; };
   const std::vector<Case> cases = {
-      {at5(unknown), "", "Invalid header record: \n" + unknown + "\n"},
+      {withUnknown, "", "Invalid header record: \n" + unknown + "\n"},
       {with("TIME OF FIRST OBS", {"   999     8    28     0     0    0.000000"}), "",
        "\n*** Error: Year in TIME OF FIRST OBS record is not four digits: 999.\n"},
       {with("MARKER NAME", {}, noWavelength), missing + "MARKER NAME record.\n", ""},
-      {version("     2.10"), missing + "WAVELENGTH FACT L1/2 record.\n", ""},
+      {with("RINEX VERSION / TYPE", {"     2.10"}, noWavelength), missing + "WAVELENGTH FACT L1/2 record.\n", ""},
       {with("RINEX VERSION / TYPE", {}, noWavelength), missing + "RINEX VERSION / TYPE record.\n", ""},
-      {with("# / TYPES OF OBSERV", {"    12    L1    L2    C1    P1    P2    D1    D2    T1    T2"}), "",
+      {with("# / TYPES OF OBSERV", {TWELVE}), "",
        "\n*** ERROR: The # / TYPES OF OBSERV record declares 12 observation types but lists only 9.\n"},
   };
-  for (const Case& c : cases) {
-    const Outcome o = captured([&] { readText(joined(c.lines)); });
+  for (const Case& c : cases) {  // the messages of missing records on standard output, others on standard error
+    const Outcome o = captured([&] { rewritten(joined(c.lines)); });
     EXPECT_TRUE(o.fatal) << c.out + c.err;
     EXPECT_EQ(o.out, c.out);
     EXPECT_EQ(o.err, c.err);
@@ -143,7 +136,7 @@ TEST_F(HeaderReader, RecordsWrittenInTheirPlaces) {
   expected.insert(expected.begin() + 16, {applied, leap});
   expected.insert(expected.begin() + 4, {among, last});
   expected.insert(expected.begin() + 2, first);
-  EXPECT_EQ(written(readText(joined(lines))), joined(expected));
+  EXPECT_EQ(rewritten(joined(lines)), joined(expected));
 }
 
 }  // namespace
