@@ -73,10 +73,9 @@ std::vector<std::string> epochLines(const std::string& time, int flag, int n, in
 
 using EpochReader = RinexTest;
 
-std::string num(int v) { return v == UNSET ? "-" : std::to_string(v); }
-
 // Observations as "value/lli strength" ("-" when absent), the indicators only when one is set.
 std::string observations(const SatelliteObservations& s, int types) {
+  const auto num = [](int v) { return v == UNSET ? "-" : std::to_string(v); };
   std::string text;
   for (int j = 0; j < types; ++j) {
     const ObservationValue& o = s.obs[j];
@@ -92,9 +91,7 @@ TEST_F(EpochReader, ObservationFieldsFivePerLine) {
   const std::string five = obs("1") + obs("2") + obs("3") + obs("4") + obs("5");
   struct Case { int types; std::string data, expected; };
   const std::vector<Case> cases = {
-      {1, obs("0.000", '1', '2'), "-"},
-      {1, obs("123.456", ' ', '7'), "123.456/-7"},
-      {1, obs("123.456", 'a', 'b'), "123.456/00"},
+      {1, obs("0.000", '1', '2'), "-"}, {1, obs("123.456", ' ', '7'), "123.456/-7"}, {1, obs("123.456", 'a', 'b'), "123.456/00"},
       {1, "    123456.789\r", "123456.789"},                        // CR LF line end
       {1, obs("7.25", '1', '2') + std::string(300, ' '), "7.25/12"},  // long data lines are read
       {6, five + "\n" + obs("6"), "1 2 3 4 5 6"},
