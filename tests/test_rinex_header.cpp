@@ -16,14 +16,15 @@ std::vector<std::string> headerLines() {
           rec("epofill test        tester              20010828 120000UTC", "PGM / RUN BY / DATE"),
           rec("first comment", "COMMENT"), rec("second comment, blanks kept   ", "COMMENT"), rec("SITE", "MARKER NAME"),
           rec("12345M001", "MARKER NUMBER"), rec("OBSERVER            AGENCY", "OBSERVER / AGENCY"),
-          rec("REC123              RECEIVER TYPE       1.0", "REC # / TYPE / VERS"), rec("ANT456              ANTENNA TYPE", "ANT # / TYPE"),
+          rec("REC123              RECEIVER TYPE       1.0", "REC # / TYPE / VERS"),
+          rec("ANT456              ANTENNA TYPE", "ANT # / TYPE"),
           rec("  4789028.4701   176610.0133  4195017.0310", "APPROX POSITION XYZ"),
           rec("        0.9030        0.0000        0.0000", "ANTENNA: DELTA H/E/N"), rec("     1     1", "WAVELENGTH FACT L1/2"),
           rec("     5    L1    L2    C1    P1    P2", "# / TYPES OF OBSERV"), rec("    30", "INTERVAL"),
           rec("  2001     8    28     0     0    0.000000", "TIME OF FIRST OBS"),
           rec("  2001     8    28    23    59   30.000000", "TIME OF LAST OBS"), rec("     2", "# OF SATELLITES"),
-          rec("   G 5   100   100   100   100   100", "PRN / # OF OBS"), rec("   G12    99    99    99    99    99", "PRN / # OF OBS"),
-          rec("", "END OF HEADER")};
+          rec("   G 5   100   100   100   100   100", "PRN / # OF OBS"),
+          rec("   G12    99    99    99    99    99", "PRN / # OF OBS"), rec("", "END OF HEADER")};
 }
 
 // The records of a label replaced, at the place of the first one (else before END OF HEADER), by
