@@ -138,7 +138,6 @@ TEST(ArcAware, CodeJumpsThatAreNoClockReset) {
     ArcCounts counts;
     generate(w, 3, counts);
     EXPECT_EQ(counts.interpolated, 24u);
-    EXPECT_EQ(counts.tooFewPoints, 0u);
     EXPECT_EQ(counts.clockResets, 0u);
   }
 }

@@ -30,12 +30,6 @@ std::vector<RINEXEpoch> readAll(const std::string& text, RINEXHeader h) {
   return epochs;
 }
 
-RINEXEpoch readOne(const std::string& text, const RINEXHeader& h) {
-  std::vector<RINEXEpoch> all = readAll(text, h);
-  EXPECT_EQ(all.size(), 1u) << text;
-  return all.empty() ? RINEXEpoch() : all[0];
-}
-
 std::string writtenText(const RINEXHeader& h, const std::vector<RINEXEpoch>& epochs) {
   OutputFile out;
   out.openMemory();
@@ -100,13 +94,14 @@ TEST_F(EpochReader, ObservationFieldsFivePerLine) {
       {12, obs("1") + ABSENT + obs("3") + "\n" + obs("6") + "\n" + ABSENT + obs("12"), "1 - 3 - - 6 - - - - - 12"},
   };
   for (const Case& c : cases) {
-    const RINEXEpoch e = readOne(TIME + "  0  1G 5\n" + c.data + "\n", headerFor(c.types));
-    EXPECT_EQ(observations(e.satellites[0], c.types), c.expected) << c.types << " types: \"" << c.data << '"';
+    const std::vector<RINEXEpoch> all = readAll(TIME + "  0  1G 5\n" + c.data + "\n", headerFor(c.types));
+    ASSERT_EQ(all.size(), 1u) << c.data;
+    EXPECT_EQ(observations(all[0].satellites[0], c.types), c.expected) << c.types << " types: \"" << c.data << '"';
   }
 }
 
-// Event records come back verbatim (read without their carriage returns), and epochs in the writer's
-// own layout line for line, the epoch line padded to 80 columns, also right after an event.
+// Event records come back verbatim, and epochs in the writer's own layout line for line, the epoch line
+// padded to 80 columns, also right after an event and with CR LF line ends.
 TEST_F(EpochReader, EventsVerbatimAndEpochsLineForLine) {
   const std::string comment = padded("RINEX FILE SPLICE; other post-header comments skipped", 60) + "COMMENT";
   for (auto [types, next] : std::vector<std::pair<int, std::vector<std::string>>>{
@@ -116,7 +111,7 @@ TEST_F(EpochReader, EventsVerbatimAndEpochsLineForLine) {
            {3, epochLines(TIME, 0, 13, 3, " 0.000000001")},  // the clock stays on the first line
            {17, epochLines(TIME, 0, 30, 17)}}) {
     const RINEXHeader h = headerFor(types);
-    const std::string text = joined(next);
+    const std::string text = joined(next), crlf = joined(next, "\r\n");
     next[0] = padded(next[0], 80);
     EXPECT_EQ(writtenText(h, readAll(text, h)), joined(next)) << next[0];
     for (const std::vector<std::string>& lines : std::vector<std::vector<std::string>>{
@@ -126,8 +121,7 @@ TEST_F(EpochReader, EventsVerbatimAndEpochsLineForLine) {
              {std::string(28, ' ') + "4  3", comment, comment, "  a blank-led special record"},
              {TIME + "  5  0"}, epochLines(TIME, 6, 2, types), epochLines(TIME, 6, 13, types)}) {
       SCOPED_TRACE(lines[0] + " before " + next[0]);
-      EXPECT_EQ(readOne(joined(lines, "\r\n"), h).eventText, joined(lines));
-      const std::vector<RINEXEpoch> all = readAll(joined(lines) + text, h);
+      const std::vector<RINEXEpoch> all = readAll(joined(lines, "\r\n") + crlf, h);
       ASSERT_EQ(all.size(), 2u);
       EXPECT_TRUE(all[0].isEvent() && !all[1].isEvent());
       EXPECT_EQ(all[0].epochFlag, lines[0][28] - '0');
