@@ -77,12 +77,9 @@ const Break kBreaks[] = {
        w[b - 1].followingEvents = text;
      },
      1, -1, 0, 2},
-    {"G2 missing from epoch b: a break on both of its sides", [](Window& w, int b) { removeSatellite(w[b], 2); },
-     2, -1, -1, 2},
-    {"G3 rises at epoch b", [](Window& w, int b) { for (int i = 0; i < b; ++i) removeSatellite(w[i], 3); },
-     3, -1, 0, 9},
-    {"G4 sets after epoch b - 1", [](Window& w, int b) { for (int i = b; i < 8; ++i) removeSatellite(w[i], 4); },
-     4, -1, -9, 2},
+    {"G2 missing from epoch b: a break on both of its sides", [](Window& w, int b) { removeSatellite(w[b], 2); }, 2, -1, -1, 2},
+    {"G3 rises at epoch b", [](Window& w, int b) { for (int i = 0; i < b; ++i) removeSatellite(w[i], 3); }, 3, -1, 0, 9},
+    {"G4 sets after epoch b - 1", [](Window& w, int b) { for (int i = b; i < 8; ++i) removeSatellite(w[i], 4); }, 4, -1, -9, 2},
     {"an epoch missing before epoch b", [](Window& w, int b) { w = makeWindow(30.0 * b); }, 0, -1, 0, 2, true, false},
     {"receiver clock reset",
      [](Window& w, int b) {
