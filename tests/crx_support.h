@@ -1,12 +1,14 @@
-// RINEX 2 and 3 observation text made from a stream of choices (a seeded generator in the tests,
-// the fuzz input in the round-trip target), laid out the way the Compact RINEX decoder restores
-// it: trailing blanks cut, values below 1 with or without the zero before the point.
+// Compact RINEX helpers of the tests and fuzz targets: whole texts through the codec, and RINEX 2 and 3
+// observation text made from a stream of choices (seeded in the tests, the fuzz input in the round-trip
+// target), laid out as the decoder restores it: trailing blanks cut, values below 1 with or without "0.".
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "rinex/crx.h"
 
 namespace crx_test {
 
@@ -23,6 +25,29 @@ inline std::vector<std::string> splitLines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+struct Decoded {
+  bool ok;
+  std::string error, text;
+};
+inline Decoded decodeLines(const std::vector<std::string>& lines, bool zeroBeforePoint = false) {
+  CompactDecoder decoder(zeroBeforePoint);
+  Decoded d{true, "", ""};
+  for (const std::string& line : lines)
+    if (!decoder.decode(line, d.text)) break;
+  d.ok = decoder.error().empty() && decoder.finish(d.text);
+  d.error = decoder.error();
+  return d;
+}
+// Compact RINEX `version` 1 or 3 of `lines`; the encoder's error, if any, in `error`.
+inline std::string encodeLines(const std::vector<std::string>& lines, int version, std::string* error = nullptr) {
+  CompactEncoder encoder(version, "epofill test");
+  std::string out;
+  for (const std::string& line : lines) encoder.encode(line, out);
+  encoder.finish(out);
+  if (error != nullptr) *error = encoder.error();
+  return out;
 }
 
 inline void rtrim(std::string& s) { s.erase(s.find_last_not_of(' ') + 1); }
