@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,33 +13,26 @@
 
 namespace crx_test {
 
-// Choices: next(n) is in [0, n).
-struct Choices {
+struct Choices {  // next(n) is in [0, n)
   virtual ~Choices() = default;
   virtual uint32_t next(uint32_t n) = 0;
 };
 
-inline std::vector<std::string> splitLines(const std::string& text) {
+inline std::vector<std::string> splitLines(const std::string& text) {  // a last line without '\n' counts
   std::vector<std::string> lines;
-  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
-struct Decoded {
-  bool ok;
-  std::string error, text;
-};
+struct Decoded { bool ok; std::string error, text; };
 inline Decoded decodeLines(const std::vector<std::string>& lines, bool zeroBeforePoint = false) {
   CompactDecoder decoder(zeroBeforePoint);
-  Decoded d{true, "", ""};
+  std::string text;
   for (const std::string& line : lines)
-    if (!decoder.decode(line, d.text)) break;
-  d.ok = decoder.error().empty() && decoder.finish(d.text);
-  d.error = decoder.error();
-  return d;
+    if (!decoder.decode(line, text)) break;
+  const bool ok = decoder.error().empty() && decoder.finish(text);
+  return {ok, decoder.error(), text};
 }
 // Compact RINEX `version` 1 or 3 of `lines`; the encoder's error, if any, in `error`.
 inline std::string encodeLines(const std::vector<std::string>& lines, int version, std::string* error = nullptr) {

@@ -12,21 +12,13 @@ using crx_test::splitLines;
 using Lines = std::vector<std::string>;
 
 enum class Match { Exact, TrailingBlanks, First49, NoPlain };
-const struct Pair {
-  const char *compact, *plain;
-  Match match;
-} PAIRS[] = {
-    {"crx/wsra0010.21d", "rinex/wsra0010.21o", Match::Exact},
-    {"crx/KOSG0010.95D", "rinex/KOSG0010.95O", Match::Exact},
-    {"crx/aopr0010.17d", "crx/aopr0010.17o", Match::Exact},
-    {"crx/npaz3550.21d", "rinex/npaz3550.21o", Match::TrailingBlanks},
-    {"crx/barq071q.19d", "crx/barq071q.19o", Match::First49},
-    {"crx/eijs0010.21d", "", Match::NoPlain},
+const struct Pair { const char *compact, *plain; Match match; } PAIRS[] = {
+    {"crx/wsra0010.21d", "rinex/wsra0010.21o", Match::Exact}, {"crx/KOSG0010.95D", "rinex/KOSG0010.95O", Match::Exact},
+    {"crx/aopr0010.17d", "crx/aopr0010.17o", Match::Exact}, {"crx/eijs0010.21d", "", Match::NoPlain},
+    {"crx/npaz3550.21d", "rinex/npaz3550.21o", Match::TrailingBlanks}, {"crx/barq071q.19d", "crx/barq071q.19o", Match::First49},
     {"rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", Match::Exact},
-    {"rinex3/flrs0010.12d", "rinex3/flrs0010.12o", Match::Exact},
-    {"rinex3/DUTH0630.22D", "rinex3/DUTH0630.22O", Match::Exact},
-    {"rinex3/VLNS0010.22D", "rinex3/VLNS0010.22O", Match::Exact},
-    {"rinex3/sample.crx", "rinex3/sample.rnx", Match::Exact},
+    {"rinex3/flrs0010.12d", "rinex3/flrs0010.12o", Match::Exact}, {"rinex3/DUTH0630.22D", "rinex3/DUTH0630.22O", Match::Exact},
+    {"rinex3/VLNS0010.22D", "rinex3/VLNS0010.22O", Match::Exact}, {"rinex3/sample.crx", "rinex3/sample.rnx", Match::Exact},
     {"rinex3/P43300USA_R_20190012056_17M_15S_MO.crx", "", Match::NoPlain},
 };
 
