@@ -11,20 +11,17 @@ using crx_test::encodeLines;
 using crx_test::splitLines;
 using Lines = std::vector<std::string>;
 
-enum class Match { Exact, TrailingBlanks, First49, NoPlain };
+enum Match { EXACT, TRIMMED, FIRST_49, NO_PLAIN };  // how the decoded text matches the plain file
 const struct Pair { const char *compact, *plain; Match match; } PAIRS[] = {
-    {"crx/wsra0010.21d", "rinex/wsra0010.21o", Match::Exact}, {"crx/KOSG0010.95D", "rinex/KOSG0010.95O", Match::Exact},
-    {"crx/aopr0010.17d", "crx/aopr0010.17o", Match::Exact}, {"crx/eijs0010.21d", "", Match::NoPlain},
-    {"crx/npaz3550.21d", "rinex/npaz3550.21o", Match::TrailingBlanks}, {"crx/barq071q.19d", "crx/barq071q.19o", Match::First49},
-    {"rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", Match::Exact},
-    {"rinex3/flrs0010.12d", "rinex3/flrs0010.12o", Match::Exact}, {"rinex3/DUTH0630.22D", "rinex3/DUTH0630.22O", Match::Exact},
-    {"rinex3/VLNS0010.22D", "rinex3/VLNS0010.22O", Match::Exact}, {"rinex3/sample.crx", "rinex3/sample.rnx", Match::Exact},
-    {"rinex3/P43300USA_R_20190012056_17M_15S_MO.crx", "", Match::NoPlain},
+    {"crx/wsra0010.21d", "rinex/wsra0010.21o", EXACT}, {"crx/KOSG0010.95D", "rinex/KOSG0010.95O", EXACT},
+    {"crx/aopr0010.17d", "crx/aopr0010.17o", EXACT}, {"crx/eijs0010.21d", "", NO_PLAIN},
+    {"crx/npaz3550.21d", "rinex/npaz3550.21o", TRIMMED}, {"crx/barq071q.19d", "crx/barq071q.19o", FIRST_49},
+    {"rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "rinex3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", EXACT},
+    {"rinex3/flrs0010.12d", "rinex3/flrs0010.12o", EXACT}, {"rinex3/DUTH0630.22D", "rinex3/DUTH0630.22O", EXACT},
+    {"rinex3/VLNS0010.22D", "rinex3/VLNS0010.22O", EXACT}, {"rinex3/sample.crx", "rinex3/sample.rnx", EXACT},
+    {"rinex3/P43300USA_R_20190012056_17M_15S_MO.crx", "", NO_PLAIN},
 };
 
-#define REQUIRE_SHARED()                         \
-  const std::string shared = e2e::sharedDataDir(); \
-  if (shared.empty()) GTEST_SKIP() << "../shared/data is absent: real Compact RINEX files skipped"
 Lines readLines(const std::string& shared, const std::string& name) {
   return splitLines(e2e::readFile(shared + "/../" + name));
 }
@@ -41,49 +38,41 @@ TEST(CompactRinexVersion, ReadsTheFirstLineAndRefusesOthers) {
   EXPECT_FALSE(decodeLines({"1.0" + label, "not the program line"}).ok);
 }
 
-// Each compact file decodes to its plain file, and the plain file encodes to the compact file
-// after the second line; where there is no plain file, decoding and encoding again gives it back.
-TEST(CompactCodec, RealFilesBothWays) {
-  REQUIRE_SHARED();
-  for (const Pair& p : PAIRS) {
-    SCOPED_TRACE(p.compact);
-    Lines compact = readLines(shared, p.compact);
-    const crx_test::Decoded d = decodeLines(compact);
-    ASSERT_TRUE(d.ok) << d.error;
-    Lines got = splitLines(d.text), plain = p.match == Match::NoPlain ? got : readLines(shared, p.plain), want = plain;
-    if (p.match == Match::First49) got.resize(49);
-    if (p.match == Match::TrailingBlanks)
-      for (std::string& w : want) crx_test::rtrim(w);
-    EXPECT_EQ(got, want);
-
-    Lines encoded = splitLines(encodeLines(plain, compact[0][0] == '3' ? 3 : 1));
-    ASSERT_GT(encoded.size(), 2u);
-    EXPECT_EQ(encoded[1], "epofill test" + std::string(48, ' ') + "CRINEX PROG / DATE");
-    if (p.match == Match::First49) compact.resize(encoded.size());  // the plain file's one epoch
-    compact[1] = encoded[1];
-    EXPECT_EQ(encoded, compact);
-  }
-}
-
-// Corrupted copies are refused, or (a change that leaves a well-formed file) decode to as many
-// lines; a cut stream gives the whole epochs before the cut or is refused.
-TEST(CompactDecoder, RefusesCorruptedCopies) {
-  REQUIRE_SHARED();
+// Each compact file decodes to its plain file, and the plain file encodes to the compact file after the
+// second line; where there is no plain file, decoding and encoding again gives it back. Corrupted copies
+// are refused, or (a change that leaves a well-formed file) decode to as many lines; a cut stream gives
+// the whole epochs before the cut or is refused.
+TEST(CompactCodec, RealFilesBothWaysAndCorruptedCopies) {
+  const std::string shared = e2e::sharedDataDir();
+  if (shared.empty()) GTEST_SKIP() << "../shared/data is absent: real Compact RINEX files skipped";
   for (const Pair& p : PAIRS) {
     SCOPED_TRACE(p.compact);
     const Lines lines = readLines(shared, p.compact);
-    const std::string whole = decodeLines(lines).text;
-    const std::size_t wholeLines = splitLines(whole).size();
+    const crx_test::Decoded d = decodeLines(lines);
+    ASSERT_TRUE(d.ok) << d.error;
+    Lines got = splitLines(d.text), plain = p.match == NO_PLAIN ? got : readLines(shared, p.plain), want = plain;
+    const std::size_t wholeLines = got.size();
+    if (p.match == FIRST_49) got.resize(49);
+    if (p.match == TRIMMED)
+      for (std::string& w : want) crx_test::rtrim(w);
+    EXPECT_EQ(got, want);
+
+    Lines encoded = splitLines(encodeLines(plain, lines[0][0] == '3' ? 3 : 1)), compact = lines;
+    ASSERT_GT(encoded.size(), 2u);
+    EXPECT_EQ(encoded[1], "epofill test" + std::string(48, ' ') + "CRINEX PROG / DATE");
+    if (p.match == FIRST_49) compact.resize(encoded.size());  // the plain file's one epoch
+    compact[1] = encoded[1];
+    EXPECT_EQ(encoded, compact);
+
     std::size_t data = 1;  // the first line after the header
     while (lines[data - 1].find("END OF HEADER") == std::string::npos) ++data;
-
     EXPECT_FALSE(decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(data + 2))).ok);
     for (std::size_t keep = data + 3; keep < lines.size(); keep += lines.size() / 9 + 1) {
-      const crx_test::Decoded d = decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep)));
-      if (d.ok)
-        EXPECT_EQ(whole.compare(0, d.text.size(), d.text), 0) << "cut after line " << keep;
+      const crx_test::Decoded cut = decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep)));
+      if (cut.ok)
+        EXPECT_EQ(d.text.compare(0, cut.text.size(), cut.text), 0) << "cut after line " << keep;
       else
-        EXPECT_NE(d.error.find("ended inside an epoch"), std::string::npos) << d.error;
+        EXPECT_NE(cut.error.find("ended inside an epoch"), std::string::npos) << cut.error;
     }
     // A changed digit of a value is a valid file (the format has no check sum): it decodes to as many lines.
     for (std::size_t i = data; i < lines.size(); i += (lines.size() - data) / 20 + 1)
@@ -91,19 +80,20 @@ TEST(CompactDecoder, RefusesCorruptedCopies) {
         if (lines[i][c] < '0' || lines[i][c] > '9') continue;
         Lines bad = lines;
         bad[i][c] = static_cast<char>(bad[i][c] == '9' ? '0' : bad[i][c] + 1);
-        const crx_test::Decoded d = decodeLines(bad);
-        EXPECT_TRUE(!d.ok || splitLines(d.text).size() == wholeLines) << "line " << i + 1 << " column " << c + 1;
+        const crx_test::Decoded changed = decodeLines(bad);
+        EXPECT_TRUE(!changed.ok || splitLines(changed.text).size() == wholeLines)
+            << "line " << i + 1 << " column " << c + 1;
       }
     // Changes of the first value line (its first value "3&...") and of the epoch line; "" where any refusal will do.
-    const std::size_t digits = lines[data + 2].find('&') + 1, count = lines[data][0] == '>' ? 34 : 31;
-    const char more = lines[data][count] == '9' ? '8' : lines[data][count] == ' ' ? '1' : lines[data][count] + 1;
+    const std::string &epoch = lines[data], &value = lines[data + 2];
+    const std::size_t sign = value.find('&') + 1, digits = sign + (value[sign] == '-'), count = epoch[0] == '>' ? 34 : 31;
+    const char more = epoch[count] == '9' ? '8' : epoch[count] == ' ' ? '1' : static_cast<char>(epoch[count] + 1);
     const struct { std::size_t line; std::string text; const char* error; } cases[] = {
-        {data + 2, "0" + lines[data + 2].substr(1), "bad difference order"},
-        {data + 2, lines[data + 2].substr(2), "difference without initialisation"},
-        {data + 2, lines[data + 2].substr(0, digits + (lines[data + 2][digits] == '-')) + "9999" +
-                       lines[data + 2].substr(digits + (lines[data + 2][digits] == '-')), "too large"},
-        {data, lines[data].substr(0, 20), ""},
-        {data, lines[data].substr(0, count) + more + lines[data].substr(count + 1), ""},  // one satellite more
+        {data + 2, "0" + value.substr(1), "bad difference order"},
+        {data + 2, value.substr(2), "difference without initialisation"},
+        {data + 2, value.substr(0, digits) + "9999" + value.substr(digits), "too large"},
+        {data, epoch.substr(0, 20), ""},
+        {data, epoch.substr(0, count) + more + epoch.substr(count + 1), ""},  // one satellite more
     };
     for (const auto& c : cases) {
       Lines bad = lines;
