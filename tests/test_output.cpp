@@ -33,7 +33,7 @@ std::string trimmed(const std::string& text) {
 std::string decoded(const e2e::Scratch& dir, const std::string& name) {
   const OutputForm form = outputFormOf(name);
   const e2e::Result r = e2e::runShell(dir.dir(), (form.gzip ? "gzip -dc " : "cat ") + e2e::quote(name));
-  if (r.status != 0 || !form.compact) return r.status == 0 ? r.out : "(gzip failed: " + r.err + ")";
+  if (r.status != 0 || !form.compact) return r.status == 0 ? r.out : "(reading failed: " + r.err + ")";
   const crx_test::Decoded d = crx_test::decodeLines(crx_test::splitLines(r.out), true);
   return d.ok ? trimmed(d.text) : "(decoding failed: " + d.error + ")";
 }
