@@ -69,10 +69,9 @@ TEST(ObservationFormat, ValueThenIndicators) {
       {0.0005, 0, 0, "         0.00100"},   {1e15, 12, -1, "1000000000000000.00012-1"},
       {-0.0, 9999, 9999, "         0.000  "}, {-1e-9, 9999, 9999, "         0.000  "},
   };
-  for (const auto& r : rows) {
-    char field[2 * FIELD_ROOM];
+  char field[2 * FIELD_ROOM];
+  for (const auto& r : rows)
     EXPECT_EQ(std::string(field, formatObservation(field, r.value, r.lli, r.strength, 9999)), r.text) << r.value;
-  }
 }
 
 // Columns past the line's end read as nothing; numbers saturate; decimals only, no C-library forms.

@@ -41,9 +41,8 @@ TEST(GpsTime, KnownDatesAndFieldsOutsideTheirRange) {
   for (const auto& s : same) EXPECT_EQ(str(cal(s[0], s[1], s[2])), str(cal(s[3], s[4], s[5]))) << s[0] << "-" << s[1];
 }
 
-// Every day of the years a reader produces (two-digit years, the default window) at a varying
-// time of day: calendar -> GpsTime -> calendar and day of year come back unchanged, in normal form,
-// and consecutive midnights lie one day apart.
+// Every day of the years a reader produces (two-digit years, the default window) at a varying time of day:
+// calendar -> GpsTime -> calendar and day of year come back unchanged, in normal form; midnights lie a day apart.
 TEST(GpsTime, RoundTripEveryDayFrom1970To2100) {
   static const int monthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   GpsTime previousMidnight = cal(1969, 12, 31);
