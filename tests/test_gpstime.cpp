@@ -8,10 +8,6 @@
 
 namespace {
 
-GpsTime cal(int year, int month, int day, int hour = 0, int minute = 0, double seconds = 0.0) {
-  return gpsTimeFromCalendar(CalendarTime{year, month, day, hour, minute, seconds});
-}
-
 // Exact texts (%.17g keeps every bit of the seconds), so that one comparison shows every field.
 template <typename... Args>
 std::string format(const char* pattern, Args... args) {
@@ -35,23 +31,24 @@ TEST(GpsTime, KnownDatesAndFieldsOutsideTheirRange) {
       {{1980, 1, 12, 24, 0, 0.0}, "0 604800"},    {{1999, 3, 7, 0, 75, 0.0}, "1000 4500"},
   };
   for (const auto& [c, gps] : known) EXPECT_EQ(str(gpsTimeFromCalendar(c)), gps) << str(c);
-  EXPECT_EQ(str(cal(1980, 1, 12, 24, 0, 0.0).shiftedBy(0.0)), "1 0");
-  const int same[][6] = {{2001, 2, 31, 2001, 3, 3}, {2001, 0, 15, 2000, 12, 15}, {2000, 13, 15, 2001, 1, 15},
-                         {2001, -12, 15, 1999, 12, 15}, {2003, 15, 1, 2004, 3, 1}};
-  for (const auto& s : same) EXPECT_EQ(str(cal(s[0], s[1], s[2])), str(cal(s[3], s[4], s[5]))) << s[0] << "-" << s[1];
+  EXPECT_EQ(str(gpsTimeFromCalendar({1980, 1, 12, 24}).shiftedBy(0.0)), "1 0");
+  const std::pair<CalendarTime, CalendarTime> same[] = {{{2001, 2, 31}, {2001, 3, 3}},  {{2001, 0, 15}, {2000, 12, 15}},
+                                                         {{2000, 13, 15}, {2001, 1, 15}}, {{2001, -12, 15}, {1999, 12, 15}},
+                                                         {{2003, 15, 1}, {2004, 3, 1}}};
+  for (const auto& [a, b] : same) EXPECT_EQ(str(gpsTimeFromCalendar(a)), str(gpsTimeFromCalendar(b))) << str(a);
 }
 
 // Every day of the years a reader produces (two-digit years, the default window) at a varying time of day:
 // calendar -> GpsTime -> calendar and day of year come back unchanged, in normal form; midnights lie a day apart.
 TEST(GpsTime, RoundTripEveryDayFrom1970To2100) {
   static const int monthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  GpsTime previousMidnight = cal(1969, 12, 31);
+  GpsTime previousMidnight = gpsTimeFromCalendar({1969, 12, 31});
   for (int year = 1970, index = 0; year <= 2100 && !HasFailure(); ++year) {
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     for (int month = 1, dayOfYear = 0; month <= 12; ++month) {
       for (int day = 1; day <= monthLengths[month - 1] + (month == 2 && leap); ++day, ++index) {
         const CalendarTime c{year, month, day, index % 24, index * 7 % 60, index % 60 + 0.25};
-        const GpsTime g(c), midnight = cal(year, month, day);
+        const GpsTime g(c), midnight = gpsTimeFromCalendar({year, month, day});
         const DayOfYearTime d = g.toDayOfYearTime();
         EXPECT_TRUE(g.secondsOfWeek >= 0.0 && g.secondsOfWeek < SECONDS_PER_WEEK) << str(c);
         EXPECT_EQ(str(g.toCalendarTime()), str(c));
