@@ -64,12 +64,6 @@ std::string format(const char* pattern, Args... args) {
 }
 
 // Civil time from the C library, independent of the program's own conversions.
-time_t civil(int year, int month, int day, int hour, int minute) {
-  std::tm c{};
-  c.tm_year = year - 1900, c.tm_mon = month - 1, c.tm_mday = day, c.tm_hour = hour, c.tm_min = minute;
-  return timegm(&c);
-}
-
 std::string calendar(time_t t, const char* pattern, int yearModulo = 10000) {
   std::tm c{};
   gmtime_r(&t, &c);
@@ -118,9 +112,9 @@ Scenario randomScenario(uint32_t seed, int rate = 0, int increment = 0, int epoc
   auto chance = [&](int inN) { return pick(inN) == 0; };
   const bool regular = rate > 0;
   Scenario s;
-  // An ordinary day, a GPS week's end, a century's turn and a leap day.
-  const time_t starts[] = {civil(2001, 8, 28, 12, 0), civil(2001, 9, 1, 23, 52), civil(1999, 12, 31, 23, 50),
-                           civil(2020, 2, 28, 23, 45)};
+  // An ordinary day (2001-08-28 12:00), a GPS week's end (2001-09-01 23:52), a century's turn
+  // (1999-12-31 23:50) and a leap day (2020-02-28 23:45), in seconds since 1970 (UTC).
+  const time_t starts[] = {999000000, 999388320, 946684200, 1582933500};
   const int rates[] = {1, 2, 5, 10, 15, 20, 30, 60, 120, 300, 600};
   s.start = starts[pick(4)];
   s.rate = regular ? rate : rates[pick(11)];
