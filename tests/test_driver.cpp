@@ -42,12 +42,16 @@ TEST(Progress, DrawsExactlyTheDueMarks) {
   const std::string head = "\n\nProgress:\n\n0 . . . . 20 . . . . 40 . . . . 60 . . . . 80 . . . . 100     % Completed\n";
   std::vector<int64_t> totals = {570, 10000000000LL, 0};
   for (int64_t t = 1; t <= 130; ++t) totals.push_back(t);
-  auto stepOf = [](int64_t total) { return std::max<int64_t>(1, total / 300); };
+  auto positions = [](int64_t total) {  // half-way, back to a quarter, then every step to the end and past it
+    std::vector<int64_t> p = {total / 2, total / 4};
+    for (int64_t q = -1; q <= total + 1; q += std::max<int64_t>(1, total / 300)) p.push_back(q);
+    return p;
+  };
   std::string expected = "(0)(0)(0)";  // no meter before the first init, nor after a refused one
   for (int64_t total : totals) {
     expected += head + "(1)";
     int shown = 0;
-    for (int64_t p = -1; p <= total + 1; p += stepOf(total)) {
+    for (int64_t p : positions(total)) {
       const int due = p < 0 ? shown : p >= total ? 57 : static_cast<int>(p * 57 / total);
       expected += std::string(static_cast<std::size_t>(std::max(0, due - shown)), '|') + (p < 0 ? "(0)" : "(1)");
       shown = std::max(shown, due);
@@ -58,7 +62,7 @@ TEST(Progress, DrawsExactlyTheDueMarks) {
     for (int r : {progress_update(5), progress_init("Progress:", -1), progress_update(100)}) std::printf("(%d)", r);
     for (int64_t total : totals) {
       std::printf("(%d)", progress_init("Progress:", total));
-      for (int64_t p = -1; p <= total + 1; p += stepOf(total)) std::printf("(%d)", progress_update(p));
+      for (int64_t p : positions(total)) std::printf("(%d)", progress_update(p));
       for (int r : {progress_update(total / 2), progress_init("Progress:", -1), progress_update(total)}) std::printf("(%d)", r);
     }
   });
