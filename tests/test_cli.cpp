@@ -199,12 +199,14 @@ TEST(Cli, InputsAndFileSystemFaults) {
   const std::string nanInf = edited("  20200162.497", "     -Infinity", edited("  20101126.664", "           inf",
                                     edited("  20100126.664", "           nan")));
   const std::string epoch2 = "  1  8 28  0  1  0.0000000  0  2G 1G 2", epoch9 = "  1  8 28  0  4 30.0000000  0  2G 1G 2";
-  const std::string notRegular = "The input is not a regular file: ";
   const std::vector<Case> cases = {
       {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
       {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "",
        "\n*** Error: Missing END OF HEADER record.\n"},
       {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
+      // A line that is no header record is shown printable, at most 80 characters of it.
+      {"binary bytes", "\x01\x7f" + std::string(200, '\xe9') + "\n", AB + "-n 10", 1,
+       "Invalid header record: \n" + std::string(80, '?') + "\n", REFUSED},
       // The last satellite's values read as absent, as if they were blank.
       {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0,
        "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4   30.00000; the values of its last 1 "
@@ -236,8 +238,10 @@ TEST(Cli, InputsAndFileSystemFaults) {
       // The header and the first epochs come with the first 64 KiB and are written; the next read fails.
       {"input that fails part-way", e2e::generate("--epochs 400"), e2e::withPreload(READ_FAULT) + "EPOFILL " + AB + "-n 10",
        1, error("Unable to read file: a.obs"), HOLDS, "END OF HEADER"},
-      {"named pipe", "", "mkfifo pipe && EPOFILL -i pipe -o b.obs -n 10", 1, error(notRegular + "pipe"), ANY},
-      {"/dev/null", "", "-i /dev/null -o b.obs -n 10", 1, error(notRegular + "/dev/null"), REFUSED},
+      // Read once, a named pipe and a pipe on standard input are inputs like a file; devices are not.
+      {"named pipe", base(), "mkfifo pipe && (cat a.obs >pipe &) && EPOFILL -i pipe -o b.obs -n 10", 0, "", SAME},
+      {"/dev/null", "", "-i /dev/null -o b.obs -n 10", 1, error("The input is not a regular file: /dev/null"), REFUSED},
+      {"standard input from a pipe", base(), "cat a.obs | EPOFILL -i /dev/stdin -o b.obs -n 10", 0, "", SAME},
       {"standard input from a file", base(), "EPOFILL -i /dev/stdin -o b.obs -n 10 <a.obs", 0, "", SAME},
   };
   for (const Case& c : cases) runCase(c);
