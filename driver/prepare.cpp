@@ -41,6 +41,12 @@ int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier) {
 void establishSamplingRate(LineReader& input, RunSettings& run) {
   readHeader(input, run.inputHeader);
   int64_t rate = run.inputHeader.interval;
+  if (rate == UNSET && run.inputHeader.intervalSeconds != 0.0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", run.inputHeader.intervalSeconds);
+    consoleErr(std::string("\n*** ERROR: Sampling rate (") + text + ") must be a whole number of seconds from 1 to 65535.\n");
+    fatalExit();
+  }
 
   RINEXEpoch epoch;
   int epochs = 0;

@@ -110,6 +110,7 @@ void initEpoch(RINEXEpoch& epoch) {
 }
 
 int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch) {
+  if (header.majorVersion >= 3) return readEpoch3(input, header, epoch);
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;
@@ -191,6 +192,10 @@ constexpr std::size_t SATELLITE_LINE_ROOM = CONTINUATION_INDENT + SATELLITES_PER
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch) {
   if (epoch.isEvent()) {
     output.writeLines(epoch.eventText);
+    return;
+  }
+  if (header.majorVersion >= 3) {
+    writeEpoch3(output, header, epoch);
     return;
   }
   CalendarTime t = epoch.time.toCalendarTime();

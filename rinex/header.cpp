@@ -191,7 +191,20 @@ void readHeader(LineReader& input, RINEXHeader& header) {
   int typeLines = 0;
   int linesOfLastEntry = 0;
   std::string line;
-  while (input.readLine(line)) {
+  bool more = input.readLine(line);
+  if (more) {
+    int major = headerMajorVersion(line);
+    if (major == 0) {
+      consoleErr("*** ERROR: RINEX version " + trimmed(fieldText(line, 1, 9)) + " is not supported: " +
+                 input.name() + "\n");
+      fatalExit();
+    }
+    if (major == 3) {
+      readHeader3(input, header, line);
+      return;
+    }
+  }
+  for (; more; more = input.readLine(line)) {
     Record record = RECORD_COUNT;
     for (Record candidate : searchOrder) {
       if (line.find(recordLabels[candidate].text) != std::string::npos) {
@@ -356,6 +369,10 @@ void endRecord(OutputFile& output, std::string& out, const char* label) {
 }  // namespace
 
 void writeHeader(OutputFile& output, const RINEXHeader& h) {
+  if (h.majorVersion >= 3) {
+    writeHeader3(output, h);
+    return;
+  }
   std::string out;
   out.reserve(128);
   std::size_t start = 0;
