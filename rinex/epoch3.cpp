@@ -26,6 +26,7 @@ constexpr int OBS_FIELD_W = 16;
 constexpr int OBS_VALUE_W = OBSERVATION_VALUE_WIDTH;
 
 constexpr int FIRST_EVENT_FLAG = 2;
+constexpr int HEADER_EVENT_FLAG = 4;  // header records follow, perhaps new type lists
 constexpr int LAST_EVENT_FLAG = 6;
 
 bool isBlankLine(std::string_view line) {
@@ -65,7 +66,7 @@ void readSatellite(std::string_view line, const RINEXHeader& header, SatelliteOb
 
 }  // namespace
 
-int16_t readEpoch3(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch) {
+int16_t readEpoch3(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;
@@ -90,6 +91,7 @@ int16_t readEpoch3(LineReader& input, const RINEXHeader& header, RINEXEpoch& epo
   if (epoch.epochFlag >= FIRST_EVENT_FLAG && epoch.epochFlag <= LAST_EVENT_FLAG) {
     appendVerbatim(epoch.eventText, line);
     for (int n = 0; n < count && input.nextLine(line); ++n) appendVerbatim(epoch.eventText, line);
+    if (epoch.epochFlag == HEADER_EVENT_FLAG) epoch.newTypeList = applyEventTypeList3(header, epoch.eventText);
     return 1;
   }
 
@@ -98,7 +100,10 @@ int16_t readEpoch3(LineReader& input, const RINEXHeader& header, RINEXEpoch& epo
   reserveEpoch(epoch, count, header.dataTypeCount());
   const std::string epochLine(line);
   for (int s = 0; s < count; ++s) {
-    if (!input.nextLine(line)) return 1;  // a cut file: the satellites read so far
+    if (!input.nextLine(line)) {  // a cut file: the satellites read so far
+      epoch.missingSatellites = count - s;
+      return 1;
+    }
     // An epoch line here means the count is wrong; reading on would take it for a satellite.
     if (!line.empty() && line[0] == EPOCH_MARK)
       badEpoch(input, "The epoch ends before its " + std::to_string(count) + " satellites", epochLine);

@@ -118,7 +118,7 @@ class TypeListReader {
 }  // namespace
 
 int headerMajorVersion(std::string_view firstLine) {
-  if (firstLine.find("RINEX VERSION / TYPE") == std::string_view::npos) return 2;
+  if (firstLine.find("RINEX VERSION / TYPE") == std::string_view::npos || labelOf(firstLine) == LABEL_COMMENT) return 2;
   double version = parseCReal(fieldText(firstLine, VERSION_COL, VERSION_W));
   if (version >= FIRST_VERSION3 && version < LAST_VERSION3) return 3;
   return version >= FIRST_VERSION3 ? 0 : 2;
@@ -199,6 +199,26 @@ void readHeader3(LineReader& input, RINEXHeader& header, const std::string& firs
   if (!sawEnd) missing(LABEL_END);
   if (header.systemTypes.empty()) missing(LABEL_TYPES);
   if (!sawFirst) missing(LABEL_FIRST_OBS);
+}
+
+// The SYS / # / OBS TYPES records of a header-information event replace their systems' lists.
+bool applyEventTypeList3(RINEXHeader& header, std::string_view eventText) {
+  TypeListReader types(header);
+  bool applied = false;
+  std::size_t start = eventText.find('\n');  // the event's epoch line comes first
+  while (start != std::string_view::npos && start + 1 < eventText.size()) {
+    std::size_t end = eventText.find('\n', start + 1);
+    std::string_view line = eventText.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
+    if (labelOf(line) == LABEL_TYPES) {
+      types.line(line);
+      applied = true;
+    } else {
+      types.finish();
+    }
+    start = end;
+  }
+  types.finish();
+  return applied;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -177,7 +177,7 @@ TEST_F(Rinex3Header, WritesRecordsAsReadWithTheRunsChanges) {
 
 RINEXHeader epochHeader() { return readText(joined(headerLines())); }
 
-std::vector<RINEXEpoch> readEpochs(const std::string& text, const RINEXHeader& h) {
+std::vector<RINEXEpoch> readEpochs(const std::string& text, RINEXHeader h) {
   LineReader in;
   in.openMemory(text);
   std::vector<RINEXEpoch> epochs;
@@ -251,8 +251,22 @@ TEST_F(Rinex3Epoch, EventRecordsAreKeptVerbatim) {
     std::vector<RINEXEpoch> epochs = readEpochs(event + next, h);
     ASSERT_EQ(epochs.size(), 2u) << event;
     EXPECT_EQ(epochs[0].eventText, event);
+    EXPECT_EQ(epochs[0].newTypeList, event == events[2]);
     EXPECT_EQ(epochText(epochs, h), event + next);
   }
+  // The flag-4 list replaces R's list for the epochs after it; G's stays.
+  RINEXHeader changing = h;
+  LineReader in;
+  const std::string r24 = "R24" + field("1.000") + field("2.000") + field("3.000");
+  const std::string text = events[2] + "> 2021 03 19 12 00 30.0000000  0  1\n" + r24 + "\n";
+  in.openMemory(text);
+  RINEXEpoch e;
+  ASSERT_EQ(readEpoch(in, changing, e), 1);
+  EXPECT_EQ(changing.typeCount('R'), 1);
+  EXPECT_EQ(changing.typeCount('G'), 14);
+  ASSERT_EQ(readEpoch(in, changing, e), 1);
+  EXPECT_TRUE(e.satellites[0].obs[0].present);
+  EXPECT_FALSE(e.satellites[0].obs[1].present);
 }
 
 TEST_F(Rinex3Epoch, MisplacedLinesAreRefused) {
