@@ -268,3 +268,79 @@ TEST(Rinex3Conversion, ARinex2FileAndItsRinex3ConversionDensifyAlike) {
 }
 
 }  // namespace
+
+namespace {
+
+// Values by epoch and satellite: "key G01" -> the values, "" where absent.
+std::map<std::string, std::vector<double>> valuesOf(const ObservationFile& f) {
+  std::map<std::string, std::vector<double>> values;
+  for (const auto& [time, satellites] : f.epochs)
+    for (const Satellite& sat : satellites)
+      for (const std::string& field : sat.fields)
+        values[time + " " + sat.id].push_back(field[0] == '|' ? 0.0 : std::strtod(field.c_str(), nullptr));
+  return values;
+}
+
+// The generator's signals are cubic in time, so the new epochs of a 30 s file densified to 5 s
+// carry the values the generator writes for a 5 s file (to the rounding of the samples, which
+// the polynomial magnifies near the window edges), in every system's own list; a window
+// starts the output (and its TIME OF FIRST OBS) at its first epoch.
+TEST(Rinex3Generated, NewEpochsCarryTheSignalsOfEverySystem) {
+  e2e::Scratch dir;
+  const std::string common = " --rinex3 --sats 14 --clock --start 2001-08-28T00:00:00";
+  e2e::writeFile(dir.path("in.rnx"), e2e::generate("--epochs 20 --interval 30" + common));
+  e2e::writeFile(dir.path("fine.rnx"), e2e::generate("--epochs 115 --interval 5" + common));
+  e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", "in.rnx", "-o", "out.rnx", "-n", "5", "-s", "20010828000100"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = e2e::readFile(dir.path("out.rnx"));
+  EXPECT_NE(text.find("\n     5.000" + std::string(50, ' ') + "INTERVAL\n"), std::string::npos);
+  EXPECT_NE(text.find("\n  2001     8    28     0     1    0.0000000     GPS         TIME OF FIRST OBS\n"),
+            std::string::npos);
+  const auto out = valuesOf(parse(text)), fine = valuesOf(parse(e2e::readFile(dir.path("fine.rnx"))));
+  EXPECT_EQ(out.size(), 14u * (18 + 17 * 5));
+  int compared = 0;
+  for (const auto& [key, values] : out) {
+    auto expected = fine.find(key);
+    ASSERT_NE(expected, fine.end()) << key;
+    ASSERT_EQ(values.size(), expected->second.size()) << key;
+    for (std::size_t j = 0; j < values.size(); ++j, ++compared)
+      EXPECT_NEAR(values[j], expected->second[j], 0.01) << key << " type " << j;
+  }
+  EXPECT_GT(compared, 10000);
+  EXPECT_NE(text.find("> 2001 08 28 00 01  5.0000000  0 14       0.000100065042"), std::string::npos);
+}
+
+// A flag-4 event with a new G list is a seam, and the G satellites after it carry the new list.
+TEST(Rinex3Generated, AFlag4TypeListAppliesAfterTheEvent) {
+  e2e::Scratch dir;
+  std::string text = e2e::generate("--rinex3 --epochs 20 --sats 8 --start 2001-08-28T00:00:00");
+  const std::string event = ">                              4  1\n"
+                            "G    2 C1C L1C                                              SYS / # / OBS TYPES\n";
+  std::size_t at = text.find("> 2001 08 28 00 05  0");
+  ASSERT_NE(at, std::string::npos);
+  text.insert(at, event);
+  e2e::writeFile(dir.path("in.rnx"), text);
+  e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", "in.rnx", "-o", "out.rnx", "-n", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string out = e2e::readFile(dir.path("out.rnx"));
+  const std::size_t seam = out.find(event);
+  ASSERT_NE(seam, std::string::npos);
+  std::istringstream lines(out);
+  std::size_t position = 0;
+  int before = 0, after = 0;
+  for (std::string line; std::getline(lines, line); position += line.size() + 1) {
+    if (line.rfind("G0", 0) != 0) continue;
+    const std::size_t fields = (line.size() - 3 + 15) / 16;
+    if (position < seam) {
+      EXPECT_GT(fields, 2u) << line;
+      ++before;
+    } else {
+      EXPECT_LE(fields, 2u) << line;
+      ++after;
+    }
+  }
+  EXPECT_EQ(before, 2 * (10 + 9 * 2));
+  EXPECT_EQ(after, 2 * (10 + 9 * 2));
+}
+
+}  // namespace
