@@ -112,6 +112,22 @@ int16_t readEpoch3(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
   return 1;
 }
 
+// Flag-6 records list one satellite per line after their epoch line; other events are skipped.
+void cycleSlipSatellites3(std::string_view events, std::vector<std::pair<char, int16_t>>& satellites) {
+  int slipLines = 0;
+  while (!events.empty()) {
+    const std::size_t end = events.find('\n');
+    const std::string_view line = events.substr(0, end);
+    events = end == std::string_view::npos ? std::string_view() : events.substr(end + 1);
+    if (slipLines > 0) {
+      --slipLines;
+      satellites.emplace_back(line.empty() ? ' ' : line[0], toInt16(fieldInt(line, 2, TWO_DIGITS)));
+    } else if (!line.empty() && line[0] == EPOCH_MARK && fieldInt(line, FLAG_COL, FLAG_W) == LAST_EVENT_FLAG) {
+      slipLines = std::max(0, fieldInt(line, COUNT_COL, COUNT_W));
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 namespace {

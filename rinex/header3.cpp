@@ -131,6 +131,19 @@ int RINEXHeader::typeCount(char system) const {
   return 0;
 }
 
+bool RINEXHeader::isCodeType(char system, int j) const {
+  if (j < 0) return false;
+  const std::size_t k = static_cast<std::size_t>(j);
+  if (majorVersion < 3) {
+    const uint8_t type = k < observationTypes.size() ? observationTypes[k] : static_cast<uint8_t>(OBS_NONE);
+    const std::string name = type < OBS_NONE ? observationTypeNames[type] : k < observationTypeTexts.size() ? observationTypeTexts[k] : "";
+    return !name.empty() && (name[0] == 'C' || name[0] == 'P');
+  }
+  for (const SystemObservationTypes& list : systemTypes)
+    if (list.system == system) return k < list.codes.size() && !list.codes[k].empty() && list.codes[k][0] == 'C';
+  return false;
+}
+
 int RINEXHeader::maxSystemTypeCount() const {
   std::size_t most = 0;
   for (const SystemObservationTypes& list : systemTypes) most = std::max(most, list.codes.size());

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "gpstime/gpstime.h"
@@ -209,6 +210,9 @@ struct RINEXHeader {
   // Number of observations a satellite of this system carries (RINEX 2: the one list; RINEX 3:
   // its system's list, none for a system without one).
   int typeCount(char system) const;
+  // Whether observation j of a satellite of this system is a code (range): its type begins
+  // with C (or P in RINEX 2).
+  bool isCodeType(char system, int j) const;
   int maxSystemTypeCount() const;
 };
 
@@ -276,4 +280,8 @@ int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch);
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
 int16_t readEpoch3(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch);
 bool applyEventTypeList3(RINEXHeader& header, std::string_view eventText);
+void cycleSlipSatellites3(std::string_view events, std::vector<std::pair<char, int16_t>>& satellites);
 void writeEpoch3(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
+// Appends the satellites (system letter, number) that the cycle-slip records (flag 6) among these
+// event lines list; `types` observations per satellite tell how many data lines each record holds.
+void cycleSlipSatellites(std::string_view events, int types, std::vector<std::pair<char, int16_t>>& satellites);

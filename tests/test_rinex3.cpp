@@ -57,6 +57,7 @@ TEST_F(Rinex3, TheHeaderKeepsEveryLineAndReadsWhatTheRunNeeds) {
   EXPECT_EQ(h.typeCount('G') * 100 + h.typeCount('R') * 10 + h.typeCount('E'), 1430);
   EXPECT_EQ(h.interval, 30);
   EXPECT_EQ(h.timeSystem, "GLO");
+  EXPECT_TRUE(h.isCodeType('G', 3) && h.isCodeType('R', 0) && !h.isCodeType('R', 1) && !h.isCodeType('E', 0));
   EXPECT_EQ(h.comments.size(), 120u);
   const RINEXHeader fraction = readText(joined(headerLines(rec("     0.500", "INTERVAL"))));
   EXPECT_EQ(fraction.interval, UNSET);
@@ -186,6 +187,9 @@ TEST_F(Rinex3, EventRecordsAreKeptVerbatimAndFlag4ListsApply) {
     EXPECT_EQ(epochs[1].satellites[0].obs[1].present, !newList);
   }
   EXPECT_EQ(epochText(readEpochs(events[4] + next, h), h), events[4] + next);
+  std::vector<std::pair<char, int16_t>> slips;  // -a takes the satellites of flag-6 records
+  cycleSlipSatellites(events[2] + events[4] + events[0], 0, slips);
+  EXPECT_EQ(slips, (std::vector<std::pair<char, int16_t>>{{'G', 5}, {'R', 24}}));
 }
 
 TEST_F(Rinex3, MisplacedLinesAreRefused) {

@@ -190,4 +190,13 @@ TEST(Rinex3Generated, AFlag4TypeListAppliesAfterTheEvent) {
   EXPECT_EQ(counts[0][0] + counts[1][1], 0);
 }
 
+// -a finds a receiver clock reset by the code types of each system's own list.
+TEST(Rinex3Generated, ArcAwareRunsFindAClockResetInEverySystem) {
+  e2e::Scratch dir;
+  e2e::writeFile(dir.path("in.rnx"), e2e::generate("--rinex3 --epochs 20 --sats 12 --clock --clock-reset 10"));
+  e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", "in.rnx", "-o", "out.rnx", "-n", "10", "-a"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("receiver clock resets found:                           1\n"), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -49,7 +49,7 @@ def write_header(out, a, first):
 SYSTEMS3 = "GREC"
 TYPES3 = {
     "G": "C1C L1C D1C S1C C2W L2W D2W S2W",
-    "R": "C1C L1C D1C S1C C2P L2P D2P S2P",
+    "R": "L1C C1C D1C S1C L2P C2P D2P S2P",  # codes elsewhere than in the other lists
     "E": "C1C L1C D1C S1C C5Q L5Q D5Q S5Q C7Q L7Q",
     "C": "C2I L2I D2I S2I C7I L7I",
 }
@@ -91,8 +91,9 @@ def write_epoch3(out, a, e, start, drop, blank):
     sats = [s for s in range(1, a.sats + 1) if (e, s) not in drop]
     line = (f"> {when.year:4d} {when.month:02d} {when.day:02d} {when.hour:02d} {when.minute:02d}"
             f"{when.second + when.microsecond / 1e6:11.7f}  0{len(sats):3d}")
+    reset = a.clock_reset is not None and e >= a.clock_reset
     if a.clock:
-        line += f"      {1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t:15.12f}"
+        line += f"      {1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t + (1.0e-3 if reset else 0.0):15.12f}"
     out.write(line + "\n")
     for s in sats:
         system = SYSTEMS3[(s - 1) % 4]
@@ -102,6 +103,8 @@ def write_epoch3(out, a, e, start, drop, blank):
                 text += " " * 16
             else:
                 v = signal(s, j, t, a) if code[0] != "S" else 30.0 + s + 0.25 * j
+                if reset and code[0] == "C":
+                    v += 299792.458  # 1 ms of range
                 text += f"{v:14.3f}{(e + s) % 2 if code[0] == 'L' else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}"
         out.write(text.rstrip() + "\n")
 
@@ -127,10 +130,13 @@ def main():
     p.add_argument("--skip", default="", help="comma-separated epoch indices to leave out")
     p.add_argument("--drop", default="", help="epoch:sat pairs whose satellite is left out")
     p.add_argument("--blank", default="", help="epoch:sat:type values left blank")
+    p.add_argument("--no-lli", dest="lli", action="store_false", help="no loss-of-lock digits")
+    p.add_argument("--slips", default="", help="epoch:sat:type values with loss of lock (bit 0) set")
     p.add_argument("--version", default="2.10")
     p.add_argument("--system", default="G (GPS)")
     p.add_argument("--strip", action="store_true", help="cut trailing blanks")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--clock-reset", type=int, help="RINEX 3: from this epoch on the receiver clock is 1 ms later")
     p.add_argument("--rinex3", action="store_true",
                    help="RINEX 3.04 of systems G, R, E, C in turn (--types, --events and --strip do not apply)")
     p.add_argument("--repeat", default="", help="comma-separated epoch indices written twice (same time)")
@@ -144,6 +150,7 @@ def main():
     skip = {int(x) for x in a.skip.split(",") if x}
     drop = {tuple(int(v) for v in x.split(":")) for x in a.drop.split(",") if x}
     blank = {tuple(int(v) for v in x.split(":")) for x in a.blank.split(",") if x}
+    a.slip_set = {tuple(int(v) for v in x.split(":")) for x in a.slips.split(",") if x}
     repeat = {int(x) for x in a.repeat.split(",") if x}
     events = [tuple(int(v) for v in x.split(":")) for x in a.events.split(",") if x]
     out = sys.stdout
@@ -204,7 +211,10 @@ def write_epoch(out, a, e, start, types, drop, blank):
                 fields.append(" " * 16)
             else:
                 v = signal(s, j, t, a)
-                fields.append(f"{v:14.3f}{(e + s + j) % 2 if j < 2 else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}")
+                lli = (e + s + j) % 2 if j < 2 and a.lli else ' '
+                if (e, s, j) in a.slip_set:
+                    lli = 1
+                fields.append(f"{v:14.3f}{lli}{(s + j) % 9 + 1 if j < 3 else ' '}")
         for i in range(0, max(len(fields), 1), 5):
             text = "".join(fields[i:i + 5])
             out.write((text.rstrip() if a.strip else text) + "\n")
