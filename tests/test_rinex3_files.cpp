@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "rinex/crx.h"
 
 namespace {
 
@@ -101,6 +102,23 @@ TEST_F(Rinex3Files, EveryFileDensifiesAsRinex3KeepsItsEpochsAndReadsInAnIndepend
     e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", dataFile(name), "-o", "out.rnx", "-n", "5"});
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_NE(r.err.find(message), std::string::npos) << name << "\n" << r.err;
+  }
+}
+
+// A Compact RINEX name gives Compact RINEX 3.0 (in gzip after .gz) that decodes to the plain output.
+TEST_F(Rinex3Files, CompactRinexNamesGiveCompactRinex3) {
+  e2e::Scratch dir;
+  for (const char* name : {"out.rnx", "out.crx", "acor3550.21d", "out.crx.gz"})
+    ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", dataFile("ACOR00ESP_R_20213550000_01D_30S_MO.rnx"), "-o", name, "-n", "5"}).status, 0);
+  e2e::runShell(dir.dir(), "{ gzip -dc out.crx.gz > unzipped.crx; }");
+  for (const char* name : {"out.crx", "acor3550.21d", "unzipped.crx"}) {
+    std::istringstream in(e2e::readFile(dir.path(name)));
+    CompactDecoder decoder;
+    std::string line, decoded;
+    while (std::getline(in, line)) ASSERT_TRUE(decoder.decode(line, decoded)) << name << ": " << decoder.error();
+    ASSERT_TRUE(decoder.finish(decoded)) << name << ": " << decoder.error();
+    EXPECT_EQ(e2e::readFile(dir.path(name)).substr(0, 20), "3.0                 ") << name;
+    EXPECT_EQ(decoded, e2e::readFile(dir.path("out.rnx"))) << name;
   }
 }
 
