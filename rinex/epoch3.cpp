@@ -59,14 +59,14 @@ void readSatellite(std::string_view line, const RINEXHeader& header, SatelliteOb
   }
 }
 
-[[noreturn]] void badEpoch(const LineReader& input, const std::string& what, std::string_view line) {
+[[noreturn]] void badEpoch(const LineSource& input, const std::string& what, std::string_view line) {
   consoleErr("*** ERROR: " + what + ": " + input.name() + "\n" + std::string(line) + "\n");
   fatalExit();
 }
 
 }  // namespace
 
-int16_t readEpoch3(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
+int16_t readEpoch3(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch) {
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;

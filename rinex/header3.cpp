@@ -150,7 +150,7 @@ int RINEXHeader::maxSystemTypeCount() const {
   return static_cast<int>(most);
 }
 
-void readHeader3(LineReader& input, RINEXHeader& header, const std::string& firstLine) {
+void readHeader3(LineSource& input, RINEXHeader& header, const std::string& firstLine) {
   header.majorVersion = 3;
   header.version = std::string(fieldText(firstLine, VERSION_COL, VERSION_W));
   header.fileType = std::string(fieldText(firstLine, FILE_TYPE_COL, TEXT_W));

@@ -105,6 +105,20 @@ TEST_F(Rinex3Files, EveryFileDensifiesAsRinex3KeepsItsEpochsAndReadsInAnIndepend
   }
 }
 
+// Compact RINEX 3 in its stored forms densifies as its plain file does.
+TEST_F(Rinex3Files, CompactRinex3InputsDensifyAsTheirPlainFiles) {
+  for (const auto& [packed, plain] : {std::pair<std::string, std::string>{"ACOR00ESP_R_20213550000_01D_30S_MO.crx",
+                                                                          "ACOR00ESP_R_20213550000_01D_30S_MO.rnx"},
+                                      {"flrs0010.12d", "flrs0010.12o"}, {"VLNS0010.22D", "VLNS0010.22O"},
+                                      {"P43300USA_R_20190012056_17M_15S_MO.crx.bz2", "P43300USA_R_20190012056_17M_15S_MO.crx"}}) {
+    e2e::Scratch dir;
+    ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", dataFile(packed), "-o", "a.rnx", "-n", "5"}).status, 0) << packed;
+    ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", dataFile(plain), "-o", "b.rnx", "-n", "5"}).status, 0) << plain;
+    EXPECT_EQ(e2e::readFile(dir.path("a.rnx")), e2e::readFile(dir.path("b.rnx"))) << packed;
+    EXPECT_GT(parse(e2e::readFile(dir.path("a.rnx"))).satellites.size(), 2u);
+  }
+}
+
 // A Compact RINEX name gives Compact RINEX 3.0 (in gzip after .gz) that decodes to the plain output.
 TEST_F(Rinex3Files, CompactRinexNamesGiveCompactRinex3) {
   e2e::Scratch dir;
