@@ -41,11 +41,10 @@ void expectRefused(const e2e::Result& r, const std::string& message) {
 // one message and is left as it was.
 TEST(InputForms, EveryWayInAlikeBrokenOnesRefused) {
   REQUIRE_TOOLS("gzip compress bzip2 xz zstd");
-  const std::string crinex = "COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE\n";
   const std::string base = e2e::generate("--epochs 40 --sats 6 --types L1,L2,C1,P2 --clock");
   e2e::Scratch s;
   e2e::writeFile(s.path("in.obs"), base);
-  e2e::writeFile(s.path("v2.crx"), " 2.0                " + crinex);
+  e2e::writeFile(s.path("v2.crx"), " 2.0                COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE\n");
   std::string compact;
   CompactEncoder encoder(1, "test");
   for (const std::string& line : e2e::splitLines(base)) encoder.encode(line, compact);
@@ -77,7 +76,6 @@ TEST(InputForms, EveryWayInAlikeBrokenOnesRefused) {
       {"gzip without its last bytes", gz.substr(0, gz.size() - 4), "", broken},
       {"gzip header only", gz.substr(0, 10), "", broken},
       {"xz with a byte changed", xz.substr(0, 200) + "?" + xz.substr(201), "", broken},
-      {"Compact RINEX 3.0", "3.0                 " + crinex, "", version + "3.0: in.obs\n"},
       {"Compact RINEX 2.0, in gzip", e2e::readFile(s.path("v2.crx.gz")), "", version + "2.0: in.obs\n"},
       {"standard input as the output", base, "-o in.obs <in.obs", "Output file is the same as the input file: in.obs\n"},
       {"standard input from a device", base, "-o out.obs </dev/null", "The input is not a regular file: -\n"},
