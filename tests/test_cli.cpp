@@ -156,6 +156,30 @@ TEST_F(Cli, CommandLinesThatEndInTheUsage) {
   });
 }
 
+// -V answers alone, whatever else the line holds, and opens nothing: the release number of the
+// build, then what it reads and what it writes, one line each.
+TEST_F(Cli, VersionReport) {
+  input(SMALL);
+  for (const Args& args : std::vector<Args>{{"-V"}, with(AB, {"-n", "10", "-V"}), {"-V", "-i", "missing.obs"}}) {
+    SCOPED_TRACE(commandLine(args));
+    const std::string before = snapshot();
+    Result r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::istringstream lines(r.out);
+    std::string version, reads, writes, more;
+    std::getline(lines, version);
+    std::getline(lines, reads);
+    std::getline(lines, writes);
+    EXPECT_EQ(version, std::string("epofill ") + EPOFILL_VERSION);
+    EXPECT_EQ(reads.rfind("reads: RINEX ", 0), 0u) << reads;
+    EXPECT_EQ(writes.rfind("writes: RINEX ", 0), 0u) << writes;
+    EXPECT_FALSE(std::getline(lines, more)) << more;
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_TRUE(snapshot() == before);
+  }
+}
+
 // The increment, then -s, then -e, all before the input is opened; then the input, the rate,
 // the same-file check and the output. Opening an output that is the input would empty it.
 TEST_F(Cli, EntryChecksInOrder) {
