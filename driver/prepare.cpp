@@ -25,8 +25,19 @@ std::string formatted(const char* format, long long value) {
   return text;
 }
 
+// One added comment line of exactly 60 characters: a number wider than its three columns takes
+// the room of the blanks after it.
+template <typename Value>
+std::string commentLine(const char* format, Value value) {
+  char line[128];
+  std::snprintf(line, sizeof line, format, value);
+  std::string text(line);
+  text.resize(COMMENT_LINE, ' ');
+  return text;
+}
+
 // The next observation epoch; event records take no part in the rate.
-bool readObservationEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch) {
+bool readObservationEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
   while (readEpoch(input, header, epoch))
     if (!epoch.isEvent()) return true;
   return false;
@@ -107,14 +118,10 @@ void prepareRun(LineReader& input, RunSettings& run) {
   run.outputHeader = run.inputHeader;
   RINEXHeader& out = run.outputHeader;
   out.interval = run.increment;
-  char line[128];
   out.comments += "*** Observation values in this file have been interpolated. ";
-  std::snprintf(line, sizeof line, "    %-56.56s", versionBanner);
-  out.comments += line;
-  std::snprintf(line, sizeof line, "    The input sample rate was%3d seconds.                   ", run.samplingRate);
-  out.comments += line;
-  std::snprintf(line, sizeof line, "    The interpolation interval is%3d seconds.               ", static_cast<int>(out.interval));
-  out.comments += line;
+  out.comments += commentLine("    %-56.56s", versionBanner);
+  out.comments += commentLine("    The input sample rate was%3d seconds.", run.samplingRate);
+  out.comments += commentLine("    The interpolation interval is%3d seconds.", static_cast<int>(run.increment));
   if (out.comments.size() % COMMENT_LINE != 0) {
     consoleErr("*** ERROR: Program error.  Comment is not a multiple of 60.\n");
     fatalExit();

@@ -9,6 +9,8 @@ namespace {
 constexpr int WINDOW_SIZE = MAX_POINTS;  // accepted epochs kept as interpolation points
 constexpr const char* ORIGINAL_LABEL = "    Writing original epoch: ";
 constexpr const char* INTERPOLATED_LABEL = "Writing interpolated epoch: ";
+constexpr int MOVING_ANTENNA_FLAG = 2;
+constexpr int NEW_SITE_FLAG = 3;
 
 std::string timeText(const GpsTime& time) {
   CalendarTime t = time.toCalendarTime();
@@ -71,11 +73,24 @@ class RunLoop {
  private:
   // Event records follow the observation epoch before them; those before the first
   // observation epoch follow the header; those after an epoch outside the window go with it.
+  // An event that changes what is observed (the antenna moves, a new site, a new list of
+  // observation types) is a seam: no polynomial may reach across it, so the epochs before it
+  // are finished as at the end of the input and those after it start afresh.
   void placeEvent() {
-    if (!seenObservation_)
+    const bool seam = current_.epochFlag == MOVING_ANTENNA_FLAG || current_.epochFlag == NEW_SITE_FLAG ||
+                      current_.newTypeList;
+    if (seam) {
+      if (acceptedCount_ > 0) finishSegment(true);
+      seamSeen_ = true;
+      // The epochs read after a new type list are written with it, whether or not the event is.
+      if (current_.newTypeList) applyEventTypeList(run_.outputHeader, current_.eventText);
+    }
+    if (!seenObservation_ || (lastAccepted_ && !headerWritten_ && window_.size() == 0))
       leadingEvents_ += current_.eventText;
-    else if (lastAccepted_)
+    else if (lastAccepted_ && window_.size() > 0)
       window_.at(window_.size()).followingEvents += current_.eventText;
+    else if (lastAccepted_)
+      output_.writeLines(current_.eventText);
   }
 
   void acceptEpoch() {
@@ -90,18 +105,19 @@ class RunLoop {
     lastAccepted_ = time >= run_.windowStart && time < run_.windowEnd;
     if (!lastAccepted_) return;
 
+    if (current_.missingSatellites > 0)
+      consoleErr("\n*** Warning: The input ends inside the epoch of " + timeText(time) + "; the values of its last " +
+                 std::to_string(current_.missingSatellites) + " satellites are missing.\n");
     if (!run_.listEpochs) progress_update(static_cast<int64_t>(input_.position()));
     ++acceptedCount_;
     if (!seenAccepted_) {
       seenAccepted_ = true;
       run_.outputHeader.firstObservation = time.toCalendarTime();
-      writeHeader(output_, run_.outputHeader);
-      if (!leadingEvents_.empty()) output_.writeLines(leadingEvents_);
-      leadingEvents_.clear();
     }
     if (acceptedCount_ > WINDOW_SIZE) {
       if (firstWindowPending_) {
         firstWindowPending_ = false;
+        writeHeaderOnce(true);
         for (int p = 1; p <= 4; ++p) writeOriginalAndGap(p);
       } else {
         writeOriginalAndGap(4);
@@ -111,20 +127,49 @@ class RunLoop {
     window_.append(current_);
   }
 
-  void finish() {
+  // The header goes out with the first epoch written. Its INTERVAL says the increment only when
+  // the run interpolates; a run that copies its first epochs keeps the input's record (or none).
+  void writeHeaderOnce(bool interpolating) {
+    if (headerWritten_) return;
+    headerWritten_ = true;
+    if (!interpolating) run_.outputHeader.interval = run_.inputHeader.interval;
+    writeHeader(output_, run_.outputHeader);
+    if (!leadingEvents_.empty()) output_.writeLines(leadingEvents_);
+    leadingEvents_.clear();
+  }
+
+  // Writes what the window still holds: its gaps filled when it holds eight epochs or more, copied
+  // otherwise. Then the window starts afresh.
+  void finishSegment(bool atSeam) {
     if (acceptedCount_ >= WINDOW_SIZE) {
+      writeHeaderOnce(true);
       // With exactly eight accepted epochs the first full window was never written.
       int first = firstWindowPending_ ? 1 : 4;
       for (int p = first; p < WINDOW_SIZE; ++p) writeOriginalAndGap(p);
       writeOriginal(WINDOW_SIZE);
     } else if (acceptedCount_ > 0) {
+      writeHeaderOnce(false);
       for (int p = 1; p <= window_.size(); ++p) writeOriginal(p);
-      consoleErr("\n*** Warning: Only " + std::to_string(acceptedCount_) +
-                 " epochs lie inside the time window; at least 8 are needed to interpolate.\n"
-                 "    The original epochs were copied without interpolation.\n");
-    } else {
-      consoleErr("\n*** Warning: No epoch lies inside the time window; the output file is empty.\n");
+      if (atSeam || seamSeen_)
+        consoleErr("\n*** Warning: Only " + std::to_string(acceptedCount_) + " epochs, from " +
+                   timeText(window_.at(1).time) + " to " + timeText(window_.at(window_.size()).time) +
+                   ", lie between events that change the observations; at least 8 are needed to interpolate.\n"
+                   "    The original epochs were copied without interpolation.\n");
+      else
+        consoleErr("\n*** Warning: Only " + std::to_string(acceptedCount_) +
+                   " epochs lie inside the time window; at least 8 are needed to interpolate.\n"
+                   "    The original epochs were copied without interpolation.\n");
     }
+    while (window_.size() > 0) window_.dropOldest();
+    acceptedCount_ = 0;
+    firstWindowPending_ = true;
+  }
+
+  void finish() {
+    if (seenAccepted_)
+      finishSegment(false);
+    else
+      consoleErr("\n*** Warning: No epoch lies inside the time window; the output file is empty.\n");
     // The last buffered lines reach the file before the run is reported complete, so that a
     // full disk ends the run with its error instead.
     output_.close();
@@ -175,6 +220,8 @@ class RunLoop {
   bool seenObservation_ = false;    // an observation epoch has been read
   bool lastAccepted_ = false;       // the last observation epoch read lies inside the window
   bool firstWindowPending_ = true;
+  bool headerWritten_ = false;
+  bool seamSeen_ = false;           // an event has started a new interpolation window
   std::string leadingEvents_;
 };
 

@@ -29,6 +29,7 @@ constexpr int OBS_VALUE_W = OBSERVATION_VALUE_WIDTH;
 
 // Event records: epoch flags 2-5 are followed by special records, 6 by cycle-slip records.
 constexpr int FIRST_EVENT_FLAG = 2;
+constexpr int HEADER_EVENT_FLAG = 4;
 constexpr int CYCLE_SLIP_FLAG = 6;
 
 bool isBlankLine(std::string_view line) {
@@ -107,9 +108,11 @@ void initEpoch(RINEXEpoch& epoch) {
   epoch.clockOffset = UNSET_CLOCK;
   epoch.eventText.clear();
   epoch.followingEvents.clear();
+  epoch.missingSatellites = 0;
+  epoch.newTypeList = false;
 }
 
-int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch) {
+int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;
@@ -136,6 +139,7 @@ int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoc
   if (epoch.epochFlag >= FIRST_EVENT_FLAG && epoch.epochFlag <= CYCLE_SLIP_FLAG) {
     appendVerbatim(epoch.eventText, full);
     readEventRecord(input, header, epoch, count);
+    if (epoch.epochFlag == HEADER_EVENT_FLAG) epoch.newTypeList = applyEventTypeList(header, epoch.eventText);
     return 1;
   }
 
@@ -162,7 +166,10 @@ int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoc
   for (int s = 0; s < count; ++s) {
     SatelliteObservations& sat = epoch.satellites[static_cast<std::size_t>(s)];
     for (int l = 0; l < perSatellite; ++l) {
-      if (!input.nextLine(line)) return 1;
+      if (!input.nextLine(line)) {
+        epoch.missingSatellites = count - s;
+        return 1;
+      }
       readObservations(line, sat, l * OBS_PER_LINE, types);
     }
   }

@@ -1,5 +1,6 @@
 #include "rinex/fields.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -212,6 +213,8 @@ bool formatFixedExact(double value, int decimals, int width, char*& out) {
       ++integer;
     }
   }
+  // A value that prints as zero prints without a sign ("-0.000" would read back as a value).
+  if (integer == 0 && scaled == 0) negative = false;
   out = placeNumber(out, negative, integer, scaled, decimals, width);
   return true;
 }
@@ -271,7 +274,7 @@ char* formatFewDecimals(char* out, double value, int width) {
   uint64_t scaled = product >> shift;
   if (remainder > half || (remainder == half && (scaled & 1) != 0)) ++scaled;  // ties to even
 
-  const bool negative = (bits >> 63) != 0;
+  const bool negative = (bits >> 63) != 0 && scaled != 0;  // zero prints without a sign
   const uint64_t integer = scaled / scale;
   uint32_t fraction = static_cast<uint32_t>(scaled % scale);
   const int room = width - D - 1 - (negative ? 1 : 0);  // columns left for the integer digits
@@ -301,7 +304,10 @@ char* formatFixedSlow(char* out, double value, int decimals, int width) {
     int written = std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
     end = digits + (written < 0 ? 0 : static_cast<std::size_t>(written) < sizeof digits ? written : sizeof digits - 1);
   }
-  return placeRight(out, digits, end, width);
+  const char* first = digits;
+  if (*first == '-' && std::all_of(first + 1, static_cast<const char*>(end), [](char c) { return c == '0' || c == '.'; }))
+    ++first;  // zero prints without a sign
+  return placeRight(out, first, end, width);
 }
 
 // A one-column indicator: a digit, a blank when unset, or a wider number printed whole.

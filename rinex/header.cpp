@@ -179,6 +179,11 @@ void readSatelliteEntry(std::string_view line, RINEXHeader& header, int& linesOf
   }
 }
 
+// A comment may quote any label in its text; the label in columns 61-80 is what counts.
+bool isCommentLine(std::string_view line) {
+  return fieldText(line, HEADER_TEXT_COLUMNS + 1, 7) == "COMMENT";
+}
+
 double versionNumber(const RINEXHeader& header) { return parseCReal(header.version); }
 
 }  // namespace
@@ -192,8 +197,9 @@ void readHeader(LineReader& input, RINEXHeader& header) {
   int linesOfLastEntry = 0;
   std::string line;
   while (input.readLine(line)) {
-    Record record = RECORD_COUNT;
+    Record record = isCommentLine(line) ? COMMENT : RECORD_COUNT;
     for (Record candidate : searchOrder) {
+      if (record != RECORD_COUNT) break;
       if (line.find(recordLabels[candidate].text) != std::string::npos) {
         record = candidate;
         break;
@@ -303,6 +309,22 @@ void readHeader(LineReader& input, RINEXHeader& header) {
                std::to_string(listed) + ".\n");
     fatalExit();
   }
+}
+
+bool applyEventTypeList(RINEXHeader& header, std::string_view eventText) {
+  bool applied = false;
+  int typeLines = 0;
+  std::size_t start = eventText.find('\n');  // the event's epoch line comes first
+  while (start != std::string_view::npos && start + 1 < eventText.size()) {
+    std::size_t end = eventText.find('\n', start + 1);
+    std::string_view line = eventText.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
+    if (!isCommentLine(line) && line.find(recordLabels[TYPES_OF_OBSERV].text) != std::string_view::npos) {
+      readObservationTypes(line, header, typeLines);
+      applied = true;
+    }
+    start = end;
+  }
+  return applied;
 }
 
 // ---------------------------------------------------------------------------------------------

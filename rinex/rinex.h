@@ -194,6 +194,9 @@ struct RINEXHeader {
 void initHeader(RINEXHeader& header);
 // Reads up to and including END OF HEADER. Ends the process on a fatal finding.
 void readHeader(LineReader& input, RINEXHeader& header);
+// Applies the "# / TYPES OF OBSERV" records of a header-information event (its lines as read) to
+// the header; returns whether the event holds one.
+bool applyEventTypeList(RINEXHeader& header, std::string_view eventText);
 void writeHeader(OutputFile& output, const RINEXHeader& header);
 
 // ---------------------------------------------------------------------------------------------
@@ -223,6 +226,10 @@ struct RINEXEpoch {
   std::string eventText;
   // Event records that followed this epoch in the input; written right after it.
   std::string followingEvents;
+  // A header-information event (flag 4) that brings a new list of observation types.
+  bool newTypeList = false;
+  // Satellites whose data lines the input ended before (the last epoch of a cut file).
+  int32_t missingSatellites = 0;
 
   bool isEvent() const { return !eventText.empty(); }
   // Satellites used: the count when it is set and not negative.
@@ -234,5 +241,7 @@ void initEpoch(RINEXEpoch& epoch);
 void reserveEpoch(RINEXEpoch& epoch, int satellites, int types);
 // Reads the next observation epoch or event record. Returns 1 when one was read, 0 at the end
 // of the input (the record is then left as it was). Blank lines between records are skipped.
-int16_t readEpoch(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch);
+// A header-information event with a new list of observation types applies it to the header, so
+// that the epochs after it are read with it.
+int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch);
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);

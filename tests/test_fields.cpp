@@ -11,9 +11,11 @@
 
 namespace {
 
+// printf's text, except that a value printing as zero has no sign.
 std::string viaPrintf(double value, int decimals, int width) {
   char text[512];
   std::snprintf(text, sizeof text, "%*.*f", width, decimals, value);
+  if (std::strpbrk(text, "123456789ainf") == nullptr) std::snprintf(text, sizeof text, "%*.*f", width, decimals, 0.0);
   return text;
 }
 
@@ -76,7 +78,7 @@ TEST(ObservationFormat, ValueThenIndicators) {
   } rows[] = {
       {-123.456, 1, 9999, "      -123.4561 "}, {20201292.492, 9999, 7, "  20201292.492 7"},
       {0.0005, 0, 0, "         0.00100"},   {1e15, 12, -1, "1000000000000000.00012-1"},
-      {-0.0, 9999, 9999, "        -0.000  "},
+      {-0.0, 9999, 9999, "         0.000  "}, {-1e-9, 9999, 9999, "         0.000  "},
   };
   for (const Row& r : rows) {
     char field[2 * FIELD_ROOM];

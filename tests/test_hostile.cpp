@@ -140,7 +140,9 @@ TEST(Hostile, InputsAndFileSystemFaults) {
       {"no END OF HEADER, input ends", upTo(base(), END), "", 1, "", NONE, "", "", "",
        "\n*** Error: Missing END OF HEADER record.\n"},
       // The last satellite's values read as absent, as if they were blank.
-      {"cut in the data lines", upTo(base(), "  20200292.49213"), "", 0, "", SAME, BASE + " --blank 9:2:0,9:2:1"},
+      {"cut in the data lines", upTo(base(), "  20200292.49213"), "", 0,
+       "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4   30.00000; the values of its last 1 "
+       "satellites are missing.\n", SAME, BASE + " --blank 9:2:0,9:2:1"},
       // The last epoch's second satellite line is missing: no correct epoch can be written.
       {"cut in the satellite list", upTo(e2e::generate(BASE + " --sats 14"), blanks, 1), "", 1, ANY_ERROR, ANY},
       {"binary bytes", junk(200) + "\n" + junk(3000) + "\n", "", 1, "Invalid header record: \n" + junk(200) + "\n", NONE},

@@ -20,7 +20,7 @@ RINEXHeader headerFor(int types, int firstYear = 2001) {
   return h;
 }
 
-std::vector<RINEXEpoch> readAll(const std::string& text, const RINEXHeader& h) {
+std::vector<RINEXEpoch> readAll(const std::string& text, RINEXHeader h) {
   LineReader in;
   in.openMemory(text);
   std::vector<RINEXEpoch> epochs;

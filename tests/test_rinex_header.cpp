@@ -69,7 +69,7 @@ using HeaderWriter = RinexTest;
 
 TEST_F(HeaderReader, FieldsByColumnLabelsAnywhereAndTheEndOfTheHeader) {
   auto lines = headerLines();
-  lines.insert(lines.begin() + 2, rec("  NOT A VERSION     RINEX VERSION / TYPE", "COMMENT"));  // tested first
+  lines.insert(lines.begin() + 2, rec("  NOT A VERSION     RINEX VERSION / TYPE", "COMMENT"));  // a comment quoting a label
   lines.insert(lines.begin() + 5, rec("MARKER NAME as a COMMENT", "MARKER NAME"));            // tested second
   lines.insert(lines.begin() + 6, "short COMMENT");                 // adds only what it holds
   lines[1] = "PGM / RUN BY / DATE";                                 // fields past the line end read as empty
@@ -81,8 +81,8 @@ TEST_F(HeaderReader, FieldsByColumnLabelsAnywhereAndTheEndOfTheHeader) {
   RINEXHeader h;
   readHeader(in, h);
   EXPECT_EQ(h.version + "|" + h.fileType + "|" + h.satelliteSystem + "|" + h.program + "|" + h.runBy + "|" + h.date,
-            "  NOT A V|RINEX VERSION / TYPE|" + std::string(20, ' ') + "|PGM / RUN BY / DATE||");
-  EXPECT_EQ(h.comments, padded("first comment", 60) + padded("second comment, blanks kept", 60) +
+            "     2.10|OBSERVATION DATA    |G (GPS)             |PGM / RUN BY / DATE||");
+  EXPECT_EQ(h.comments, padded("  NOT A VERSION     RINEX VERSION / TYPE", 60) + padded("first comment", 60) + padded("second comment, blanks kept", 60) +
                             padded("MARKER NAME as a COMMENT", 60) + "short COMMENT");
   EXPECT_EQ(h.markerName + "|" + h.agency, padded("SITE", 60) + "|" + padded("AGENCY", 40));
   EXPECT_EQ((std::vector<int>{h.wavelengthFactorL1, h.wavelengthSatelliteCount, h.observationTypeCount, h.interval,

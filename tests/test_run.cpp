@@ -283,9 +283,15 @@ void checkScenario(const Scenario& s, const std::string& label) {
        {headerLine("*** Observation values in this file have been interpolated. ", "COMMENT"),
         headerLine(format("    The input sample rate was%3d seconds.", s.rate), "COMMENT"),
         headerLine(format("    The interpolation interval is%3d seconds.", s.increment), "COMMENT"),
-        headerLine(format("%6d", s.increment), "INTERVAL"),
+        // A run that only copies keeps the input's INTERVAL record, or its absence.
+        n >= 8 ? headerLine(format("%6d", s.increment), "INTERVAL")
+               : s.interval ? headerLine(format("%6d", s.rate), "INTERVAL")
+                      : headerLine("*** Observation values in this file have been interpolated. ", "COMMENT"),
         headerLine(calendar(s.time(accepted[0]), "%6d%6d%6d%6d%6d%12.6f"), "TIME OF FIRST OBS")})
     EXPECT_NE(header.find(line), std::string::npos) << "header lacks " << line;
+  if (n < 8 && !s.interval) {
+    EXPECT_EQ(header.find("INTERVAL"), std::string::npos);
+  }
 
   // The records in order: each must be there whole, its numbers within their tolerance.
   at += 21;
