@@ -7,6 +7,9 @@
 #SBATCH --time=04:00:00
 #SBATCH --output=densify-%A_%a.out
 #SBATCH --error=densify-%A_%a.err
+# Site-specific, enable as needed (remove one "#"):
+##SBATCH --partition=batch
+##SBATCH --account=PROJECT
 #
 # The archive recipe of tools/densify_tree.sh as a Slurm job array: the same files, the same output
 # names, the same temporary name and rename, the same messages.
