@@ -106,5 +106,14 @@ cp "$data/rinex/30400920.05o" src/a/extra.05o
 EPOFILL="$epofill" bash "$recipe" src dst 5 --resume-failed >third.log 2>&1
 check "resuming a changed tree is refused" test $? = 2 -a "$(rows | wc -l)" = $((total + 1))
 
+# A run killed half-way (a stand-in program that writes a line and is killed) leaves no file under a
+# final name, and its files are listed as failed with the signal.
+printf '#!/bin/sh\nprintf "2 OBSERVATION DATA\\n" >"$4"\nkill -KILL $$\n' >half.sh
+chmod +x half.sh
+EPOFILL="$work/half.sh" bash "$recipe" src killed 5 -j 2 >killed.log 2>&1
+check "killed runs: nothing under a final name, each listed with its signal" \
+  test -z "$(cd killed && find . -path ./.densify -prune -o -type f -print)" \
+  -a "$(grep -c '^    ended by signal 9$' killed.log)" = $((total + 1))
+
 [ $failures = 0 ] && echo "archive recipe: all checks passed" || echo "archive recipe: $failures checks failed"
 [ $failures = 0 ]
