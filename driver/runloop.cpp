@@ -58,7 +58,7 @@ class EpochWindow {
 class RunLoop {
  public:
   RunLoop(LineReader& input, OutputFile& output, RunSettings& run)
-      : input_(input), output_(output), run_(run), generated_(MAX_GENERATED_EPOCHS) {}
+      : input_(input), output_(output), run_(run) {}
 
   void run() {
     while (readEpoch(input_, run_.inputHeader, current_)) {
@@ -191,19 +191,18 @@ class RunLoop {
   void fillGap(int position) {
     const GpsTime opening = window_.at(position).time;
     if (gapSeconds(window_.at(position + 1).time, opening) != run_.samplingRate) return;
-    EpochGenerationRequest request;
+    GapRequest request;
     request.baseTime = opening;
     request.window = window_.list();
     request.numPoints = static_cast<uint16_t>(window_.size());
     request.numObsTypes = run_.outputHeader.dataTypeCount();
-    request.numEpochs = run_.epochsPerGap;
     request.increment = static_cast<double>(run_.increment);
-    request.output = generated_.data();
-    request.scratch = &scratch_;
-    generateEpochs(request);
-    for (int k = 0; k < run_.epochsPerGap && k < MAX_GENERATED_EPOCHS; ++k) {
-      writeEpoch(output_, run_.outputHeader, generated_[static_cast<std::size_t>(k)]);
-      traceEpochTime(run_.listEpochs, INTERPOLATED_LABEL, generated_[static_cast<std::size_t>(k)].time);
+    // The series are chosen once; each new epoch is written before the next is built.
+    generator_.prepare(request);
+    for (int k = 1; k <= run_.epochsPerGap; ++k) {
+      generator_.build(k, generated_);
+      writeEpoch(output_, run_.outputHeader, generated_);
+      traceEpochTime(run_.listEpochs, INTERPOLATED_LABEL, generated_.time);
     }
   }
 
@@ -212,8 +211,8 @@ class RunLoop {
   RunSettings& run_;
   RINEXEpoch current_;
   EpochWindow window_;
-  std::vector<RINEXEpoch> generated_;
-  GenerationScratch scratch_;
+  RINEXEpoch generated_;  // the new epoch being written, reused
+  GapGenerator generator_;
   GpsTime previousTime_;
   unsigned long acceptedCount_ = 0;
   bool seenAccepted_ = false;       // an epoch inside the window has been met

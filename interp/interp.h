@@ -30,32 +30,44 @@ struct EpochNode {
   const EpochNode* next = nullptr;
 };
 
-// Working storage of generateEpochs, kept by the caller so that a run allocates it once.
-struct GenerationScratch {
-  std::vector<double> columns;  // series after series, while they are collected
-  std::vector<double> samples;  // sample after sample, as the batch routine takes them
-  std::vector<double> results, workspace;
-  std::vector<std::pair<int, int>> targets;  // per series: slot and type, or slot -1 for the clock
-  std::vector<std::pair<char, int16_t>> satellites;  // the template: the oldest epoch's, in order
-  std::vector<std::pair<char, int16_t>> kept;        // those that take a slot, in slot order
-};
-
-struct EpochGenerationRequest {
+struct GapRequest {
   GpsTime baseTime;                    // the original epoch that opens the gap
   const EpochNode* window = nullptr;   // interpolation points, oldest first; only read
   uint16_t numPoints = 0;              // nodes in window, at most MAX_POINTS
   int32_t numObsTypes = 0;             // observations per satellite
-  uint16_t numEpochs = 0;              // epochs wanted; at most MAX_GENERATED_EPOCHS are built
   double increment = 0.0;              // seconds between the new epochs
-  RINEXEpoch* output = nullptr;        // MAX_GENERATED_EPOCHS records owned by the caller
-  GenerationScratch* scratch = nullptr;  // optional; a local one is used when none is given
 };
 
-// Fills output[0 .. min(numEpochs, 30) - 1] with the epochs at 1, 2, ... increments after
-// baseTime: the satellites of the oldest window epoch that every window epoch holds, each
-// observation type interpolated where every window epoch has a value for it, and the
-// receiver clock offset where every window epoch has one.
-void generateEpochs(EpochGenerationRequest request);
+// The new epochs of one gap. prepare() chooses the gap's series once: the satellites of the
+// oldest window epoch that every window epoch holds (same number and system letter, a blank
+// letter being GPS), each observation type where every window epoch has a value for it, and the
+// receiver clock offset where every window epoch has one. build() then makes one new epoch at a
+// time into a record the caller reuses, so that a gap of any length needs no more memory.
+class GapGenerator {
+ public:
+  void prepare(const GapRequest& request);
+  // The epoch k increments after the gap's opening epoch (k >= 1) into out.
+  void build(int k, RINEXEpoch& out);
+
+ private:
+  // Series that share their sample epochs, evaluated side by side.
+  struct Group {
+    int firstPoint = 0, points = 0;  // window epochs used
+    int firstSeries = 0, series = 0;
+  };
+
+  GpsTime base_;
+  double increment_ = 0.0;
+  int types_ = 0;
+  double seconds_[MAX_POINTS] = {};
+  std::vector<Group> groups_;
+  std::vector<double> columns_;  // series after series, while they are collected
+  std::vector<double> samples_;  // per group, sample after sample, as the batch routine takes them
+  std::vector<double> results_, workspace_;
+  std::vector<std::pair<int, int>> targets_;  // per series: slot and type, or slot -1 for the clock
+  std::vector<std::pair<char, int16_t>> satellites_;  // the template: the oldest epoch's, in order
+  std::vector<std::pair<char, int16_t>> kept_;        // those that take a slot, in slot order
+};
 
 // With enabled nonzero, one line on standard output: the label and the epoch time.
 void traceEpochTime(int enabled, const char* label, const GpsTime& time);

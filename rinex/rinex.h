@@ -20,7 +20,6 @@
 constexpr int MAX_SATELLITES = 12;
 constexpr int MAX_OBS_TYPES = 9;
 constexpr int MAX_HEADER_SATELLITES = 35;  // wavelength-factor satellites kept
-constexpr int MAX_GENERATED_EPOCHS = 30;
 // Beyond the classic limits: what a header may declare (RINEX 2 knows a few dozen types), so
 // that a hostile count cannot make the epoch records grow without bound.
 constexpr int MAX_SUPPORTED_OBS_TYPES = 99;

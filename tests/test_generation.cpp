@@ -1,4 +1,4 @@
-// generateEpochs and traceEpochTime on windows of epochs built by hand.
+// GapGenerator and traceEpochTime on windows of epochs built by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -64,14 +64,20 @@ Window makeWindow(const std::vector<Sat>& satellites, int types = 3, const std::
   return window;
 }
 
-// Runs the generation on 31 records; the one past the 30 the run loop owns must stay untouched.
+// Prepares the gap opened by window epoch `opening` once, then builds its epochs one after another
+// into one reused record, as the run loop does.
 Window generate(const Window& window, int opening, int numEpochs, double increment, int types = 3) {
   std::vector<EpochNode> nodes(window.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = {&window[i], i + 1 < nodes.size() ? &nodes[i + 1] : nullptr};
-  Window output(MAX_GENERATED_EPOCHS + 1);
-  for (RINEXEpoch& e : output) e.epochFlag = 77;  // marks an entry the call did not touch
-  generateEpochs({window[static_cast<std::size_t>(opening)].time, nodes.data(), static_cast<uint16_t>(window.size()),
-                  types, static_cast<uint16_t>(numEpochs), increment, output.data(), nullptr});
+  GapGenerator generator;
+  generator.prepare({window[static_cast<std::size_t>(opening)].time, nodes.data(), static_cast<uint16_t>(window.size()),
+                     types, increment});
+  Window output;
+  RINEXEpoch reused;
+  for (int k = 1; k <= numEpochs; ++k) {
+    generator.build(k, reused);
+    output.push_back(reused);
+  }
   return output;
 }
 
@@ -95,8 +101,8 @@ void expectSlots(const RINEXEpoch& e, const std::vector<Sat>& slots, int types, 
   }
 }
 
-// Times, flag, clock and values of the new epochs, and the entries left untouched.
-TEST(GenerateEpochs, NewEpochsAtWholeIncrementsOnActualTimes) {
+// Times, flag, clock and values of the new epochs.
+TEST(GapGenerator, NewEpochsAtWholeIncrementsOnActualTimes) {
   const std::vector<double> withHole = {0, 30, 60, 90, 150, 180, 210, 240};
   std::vector<Sat> fourteen;
   for (int16_t prn = 1; prn <= 14; ++prn) fourteen.push_back({prn % 2 ? 'G' : 'R', prn});
@@ -106,32 +112,29 @@ TEST(GenerateEpochs, NewEpochsAtWholeIncrementsOnActualTimes) {
     const std::vector<double>* times;
     int opening, numEpochs;
     double increment;
-    int filled, noClock;  // noClock: the window epoch without a clock offset, -1 for none
+    int noClock;  // noClock: the window epoch without a clock offset, -1 for none
     const std::vector<Sat>* satellites;
     int types;
     GpsTime start;
   } cases[] = {
-      {"none wanted", &kRegular, 3, 0, 10.0, 0, -1, &kThree, 3, kStart},
-      {"one", &kRegular, 3, 1, 15.0, 1, -1, &kThree, 3, kStart},
-      {"first gap, no clock in the first epoch", &kRegular, 0, 2, 10.0, 2, 0, &kThree, 3, kStart},
-      {"last gap, no clock in the last epoch", &kRegular, 6, 29, 1.0, 29, 7, &kThree, 3, kStart},
-      {"30 of 40 wanted", &kRegular, 3, 40, 1.0, 30, -1, &kThree, 3, kStart},
-      {"before a missing epoch, none in the middle", &withHole, 2, 5, 5.0, 5, 4, &kThree, 3, kStart},
-      {"across a missing epoch", &withHole, 3, 5, 12.0, 5, -1, &kThree, 3, kStart},
-      {"fourteen satellites, twelve types", &kRegular, 3, 2, 10.0, 2, -1, &fourteen, 12, kStart},
-      {"into the next GPS week", &kRegular, 3, 4, 10.0, 4, -1, &kThree, 3, saturday},
+      {"none wanted", &kRegular, 3, 0, 10.0, -1, &kThree, 3, kStart},
+      {"one", &kRegular, 3, 1, 15.0, -1, &kThree, 3, kStart},
+      {"first gap, no clock in the first epoch", &kRegular, 0, 2, 10.0, 0, &kThree, 3, kStart},
+      {"last gap, no clock in the last epoch", &kRegular, 6, 29, 1.0, 7, &kThree, 3, kStart},
+      {"more than 30: 119 at a quarter second", &kRegular, 3, 119, 0.25, -1, &kThree, 3, kStart},
+      {"before a missing epoch, none in the middle", &withHole, 2, 5, 5.0, 4, &kThree, 3, kStart},
+      {"across a missing epoch", &withHole, 3, 5, 12.0, -1, &kThree, 3, kStart},
+      {"fourteen satellites, twelve types", &kRegular, 3, 2, 10.0, -1, &fourteen, 12, kStart},
+      {"into the next GPS week", &kRegular, 3, 4, 10.0, -1, &kThree, 3, saturday},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Window window = makeWindow(*c.satellites, c.types, *c.times, c.start);
     if (c.noClock >= 0) window[static_cast<std::size_t>(c.noClock)].clockOffset = UNSET_CLOCK;
     const Window out = generate(window, c.opening, c.numEpochs, c.increment, c.types);
-    for (int k = 0; k <= MAX_GENERATED_EPOCHS; ++k) {
+    ASSERT_EQ(out.size(), static_cast<std::size_t>(c.numEpochs));
+    for (int k = 0; k < c.numEpochs; ++k) {
       const RINEXEpoch& e = out[static_cast<std::size_t>(k)];
-      if (k >= c.filled) {
-        EXPECT_EQ(e.epochFlag, 77) << "entry " << k << " was written";
-        continue;
-      }
       const double t = (*c.times)[static_cast<std::size_t>(c.opening)] + (k + 1) * c.increment;
       EXPECT_DOUBLE_EQ(secondsDifference(e.time, c.start), t) << "entry " << k;
       EXPECT_TRUE(e.time.secondsOfWeek >= 0.0 && e.time.secondsOfWeek < 604800.0) << e.time.secondsOfWeek;
@@ -153,7 +156,7 @@ std::function<void(Window&)> relist(std::vector<int> epochs, std::vector<Sat> sa
   };
 }
 
-TEST(GenerateEpochs, SatellitesAndTypesTakenFromTheWholeWindow) {
+TEST(GapGenerator, SatellitesAndTypesTakenFromTheWholeWindow) {
   const std::vector<Sat> mixed = {{'G', 5}, {'R', 5}, {'G', 6}};
   const struct {
     const char* name;
@@ -178,12 +181,18 @@ TEST(GenerateEpochs, SatellitesAndTypesTakenFromTheWholeWindow) {
        {{'G', 2}, {'G', 3}}},
       {"later epochs: another order and a satellite of their own", kThree,
        relist({1, 2, 3, 4, 5, 6, 7}, {{'G', 9}, {'G', 3}, {'G', 1}, {'G', 2}}), kThree},
-      {"the prn under a blank or another letter: linked, the first epoch's letter shown", {{' ', 1}, {'G', 2}, {'G', 3}},
+      {"a blank letter is G: linked, the first epoch's letter shown", {{' ', 1}, {'G', 2}, {'G', 3}},
+       relist({1, 2, 3, 4, 5, 6, 7}, {{'G', 1, ' '}, {' ', 2, 'G'}, {'G', 3}}), {{' ', 1}, {'G', 2}, {'G', 3}}},
+      {"the prn under another letter is another satellite: G2 left out", {{' ', 1}, {'G', 2}, {'G', 3}},
        [](Window& w) {
          relist({1, 2, 3, 4, 6, 7}, {{'G', 1, ' '}, {' ', 2, 'G'}, {'G', 3}})(w);
-         relist({5}, {{'G', 1, ' '}, {'R', 2, 'G'}, {'G', 3}})(w);
+         relist({5}, {{'G', 1, ' '}, {'R', 2}, {'G', 3}})(w);
        },
-       {{' ', 1}, {'G', 2}, {'G', 3}}},
+       {{' ', 1}, {'G', 3}}},
+      {"G05 missing where R05, not in the first epoch, is listed: G05 left out", {{'G', 5}, {'G', 6}},
+       relist({3}, {{'R', 5}, {'G', 6}}), {{'G', 6}}},
+      {"a blank 05 stands in for G05, never R05", {{'G', 5}, {'R', 5}, {'G', 6}},
+       relist({2}, {{'R', 5}, {' ', 5, 'G'}, {'G', 6}}), {{'G', 5}, {'R', 5}, {'G', 6}}},
       {"G and R of one prn in a mixed file stay apart", mixed, [](Window&) {}, mixed},
       {"G missing where R of its prn is listed: G left out", mixed, relist({3}, {{'R', 5}, {'G', 6}}),
        {{'R', 5}, {'G', 6}}},

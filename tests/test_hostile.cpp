@@ -256,7 +256,7 @@ TEST(Hostile, MemoryStaysBounded) {
   const long hour = peakKiB(e2e::generate("--epochs 120"), "10"), day = peakKiB(e2e::generate("--epochs 2880"), "10");
   ASSERT_GT(hour, 0);
   EXPECT_LT(std::labs(day - hour), 2048) << "1 hour: " << hour << " KiB, 24 hours: " << day << " KiB";
-  // About 40 records of 999 x 99 observations, and the buffers.
+  // Ten records of 999 x 99 observations (the window, the one read, the one built), and the buffers.
   EXPECT_LT(peakKiB(widestFile(9), "15"), 128 * 1024);
   const std::string out = e2e::readFile(scratch.path("out.obs"));
   int epochLines = 0;

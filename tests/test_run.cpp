@@ -308,7 +308,7 @@ void checkScenario(const Scenario& s, const std::string& label) {
     EXPECT_EQ(got, want) << "output offset " << at;
     at += want.size();
   };
-  const int perGap = std::min(s.rate / s.increment - 1, 30);
+  const int perGap = s.rate / s.increment - 1;
   expectRecord(s.events[0]);
   for (int a = 0; a < n; ++a) {
     const int e = accepted[static_cast<std::size_t>(a)];
@@ -365,9 +365,15 @@ void checkScenario(const Scenario& s, const std::string& label) {
   }
 }
 
-TEST(RunProperty, Rate300Increment5Gives30EpochsPerGap) {
-  // 59 epochs would fit each 300 s gap; the first 30 are written, at 5 s to 150 s.
-  checkScenario(randomScenario(7, 300, 5, 10), "rate 300, -n 5");
+// Gaps of more than 30 new epochs are filled to their end: every epoch there, in order, on the signal.
+TEST(RunProperty, LongGapsAreFilledCompletely) {
+  const struct {
+    uint32_t seed;
+    int rate, increment, epochs;
+  } cases[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 3600, 1, 9}};
+  for (const auto& c : cases)
+    checkScenario(randomScenario(c.seed, c.rate, c.increment, c.epochs),
+                  format("rate %d, -n %d: %d new epochs per gap", c.rate, c.increment, c.rate / c.increment - 1));
 }
 
 TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {
