@@ -4,8 +4,11 @@
 #   DIR/epoch     one byte choosing the header's type count, then the epoch records
 #   DIR/scanargs  command lines
 #   DIR/run       one byte choosing increment and window (see fuzz_run.cpp), then a whole file
-# Seeds come from tools/gen_rinex.py and, when the folder exists, from ../shared/data/rinex
-# (copied here at run time only; those files never enter the repository).
+#   DIR/crx_decode     Compact RINEX 1.0 and 3.0 files
+#   DIR/crx_roundtrip  bytes from which fuzz_crx_roundtrip builds its epochs
+# Seeds come from tools/gen_rinex.py and, when the folders exist, from ../shared/data/rinex,
+# ../shared/data/crx and ../shared/data/rinex3 (copied here at run time only; those files never
+# enter the repository).
 #   usage: fuzz/make_corpus.sh DIR
 set -euo pipefail
 if [ $# -ne 1 ]; then
@@ -14,7 +17,7 @@ if [ $# -ne 1 ]; then
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$1"
-mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run"
+mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run" "$out/crx_decode" "$out/crx_roundtrip"
 gen="$root/tools/gen_rinex.py"
 shared="$root/../shared/data/rinex"
 tmp="$(mktemp -d)"
@@ -132,6 +135,68 @@ if [ -d "$shared" ]; then
   done
 fi
 
-for d in header epoch scanargs run; do
+# Compact RINEX: two small files written by the encoder (events, a clock that stops, satellites
+# that leave, a missing value), the real files cut at 64 KiB, and byte strings for the round trip.
+cat >"$out/crx_decode/small-1.0" <<'CRX'
+1.0                 COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE
+fuzz seed                                                   CRINEX PROG / DATE
+     2    L1    C1                                          # / TYPES OF OBSERV
+                                                            END OF HEADER
+& 1  8 28  0  0  0.0000000  0  3G 1G 2G 3
+3&100000
+3&20100000000 3&20101000000 1203
+3&20200000000 3&20201000000 0314
+3&20300000000 3&20301000000 1405
+                3
+30
+31667 31667 0 1
+32500 32500 1 0
+33333 33333 0 1
+&                           4  1
+EVENT                                                       COMMENT
+& 1  8 28  0  1  0.0000000  0  3G 1G 2G 3
+
+-1 -1 1 0
+ 3&20200000000 0 1
+0 0 1 0
+                3              2     3& &
+3&100090
+1 1 0 1
+0 0 0 1
+CRX
+cat >"$out/crx_decode/small-3.0" <<'CRX'
+3.0                 COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE
+fuzz seed                                                   CRINEX PROG / DATE
+     3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE
+G    3 C1C L1C S1C                                          SYS / # / OBS TYPES
+R    2 C1C L1C                                              SYS / # / OBS TYPES
+                                                            END OF HEADER
+> 2021 03 01 00 00  0.0000000  0  3      G01G02R03
+3&123456789
+3&20100000123 3&105600000123 3&45000 &&08&&
+3&20200000456 3&106600000456 3&44250 &&&8&&
+3&19900000789 3&101000000789 &&17
+                   3                          3
+12
+30100 158300 500
+3&20300000000 3&107600000000 3&250 &&&8&&
+20200 104630    9
+>                              4  1
+EVENT                                                       COMMENT
+> 2021 03 01 00 01  0.0000000  1  2      G01R03
+
+0 0 -250
+ 0
+CRX
+for f in "$root"/../shared/data/crx/*.??[dD] "$root"/../shared/data/rinex3/*.crx "$root"/../shared/data/rinex3/*.??D; do
+  [ -f "$f" ] || continue
+  head -c 65536 "$f" >"$out/crx_decode/real-$(basename "$f")"
+done
+for k in 0 1 2 3 4 5 6 7; do
+  python3 -c "import random, sys; random.seed($k); sys.stdout.buffer.write(bytes([$k]) + bytes(random.getrandbits(8) for _ in range(3000)))" \
+    >"$out/crx_roundtrip/random-$k"
+done
+
+for d in header epoch scanargs run crx_decode crx_roundtrip; do
   echo "$d: $(find "$out/$d" -type f | wc -l) seeds"
 done

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a while on the seed corpus.
-#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch scanargs run
+#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch scanargs run crx_decode crx_roundtrip
 # Build folder: $EPOFILL_FUZZ_BUILD (default build-fuzz). In it: fuzz-seeds/ (rewritten every
 # time), fuzz-corpus/TARGET/ (grows from run to run), fuzz-logs/TARGET.log, and
 # fuzz-findings/TARGET/ with the input of any crash, leak, timeout or out-of-memory.
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header epoch scanargs run)
+[ ${#targets[@]} -gt 0 ] || targets=(header epoch scanargs run crx_decode crx_roundtrip)
 build="${EPOFILL_FUZZ_BUILD:-build-fuzz}"
 
 if ! command -v clang++ >/dev/null; then
@@ -33,6 +33,8 @@ max_len() {
     epoch) echo 16384 ;;
     scanargs) echo 16384 ;;
     run) echo 32768 ;;
+    crx_decode) echo 16384 ;;
+    crx_roundtrip) echo 8192 ;;
   esac
 }
 

@@ -13,7 +13,9 @@ int compactRinexVersion(std::string_view firstLine, std::string* version = nullp
 
 class CompactDecoder {
  public:
-  CompactDecoder();
+  // zeroBeforePoint: values below 1 in magnitude come out as "0.250", the way this program's
+  // writer prints them, instead of ".250", the way the writers of the real files do.
+  explicit CompactDecoder(bool zeroBeforePoint = false);
   ~CompactDecoder();
   CompactDecoder(const CompactDecoder&) = delete;
   CompactDecoder& operator=(const CompactDecoder&) = delete;
@@ -46,6 +48,9 @@ class CompactEncoder {
   void encode(std::string_view line, std::string& out);
   // At the end: an epoch that was not complete is dropped.
   void finish(std::string& out);
+  // Empty while the input is RINEX the encoder can represent. Otherwise what was wrong; the
+  // encoder then takes no more lines, and `out` ends after the last complete epoch.
+  const std::string& error() const;
 
  private:
   struct State;
