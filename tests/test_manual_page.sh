@@ -11,7 +11,7 @@ format=$(grep -o 'OPTION_FORMAT = "[^"]*"' "$1/driver/entry.cpp")
 options=$(grep -o -- '-[A-Za-z]' <<<"${format#*=}")
 [ -n "$options" ] || { echo "no options found in driver/entry.cpp"; status=1; }
 for option in $options; do
-  grep -q "^\.It Fl ${option#-}\( \|$\)" "$page" || { echo "no entry for $option"; status=1; }
+  grep -Eq "^\.It (.* )?Fl ${option#-}( |$)" "$page" || { echo "no entry for $option"; status=1; }
 done
 [ $status = 0 ] && echo "manual page: lint clean, options documented:" $options
 exit $status
