@@ -1,5 +1,7 @@
 #include <array>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "driver/driver.h"
 #include "interp/interp.h"
@@ -22,6 +24,43 @@ std::string timeText(const GpsTime& time) {
 std::string totalText(const GpsTime& time) {
   char text[64];
   std::snprintf(text, sizeof text, "%#.7g", time.totalSeconds());
+  return text;
+}
+
+// Code (range) observations, by the first letter of the type: what a receiver clock reset moves.
+std::vector<char> codeTypes(const RINEXHeader& header) {
+  std::vector<char> code(static_cast<std::size_t>(header.dataTypeCount()), 0);
+  for (std::size_t j = 0; j < code.size(); ++j) {
+    const uint8_t type = j < header.observationTypes.size() ? header.observationTypes[j] : static_cast<uint8_t>(OBS_NONE);
+    const std::string name = type < OBS_NONE ? observationTypeNames[type]
+                             : j < header.observationTypeTexts.size() ? header.observationTypeTexts[j] : "";
+    code[j] = !name.empty() && (name[0] == 'C' || name[0] == 'P');
+  }
+  return code;
+}
+
+// The end-of-run account of -a, for standard error.
+std::string arcSummary(const ArcCounts& c) {
+  const uint64_t empty = c.slip + c.absent + c.clockReset + c.tooFewPoints;
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "\nArc-aware interpolation (-a):\n"
+                "    observation values interpolated:            %12llu\n"
+                "    observation values left empty:              %12llu\n"
+                "      a loss of lock or cycle slip in the way:  %12llu\n"
+                "      the satellite or value absent in the way: %12llu\n"
+                "      a receiver clock reset in the way:        %12llu\n"
+                "      fewer than two points on a side:          %12llu\n"
+                "    receiver clock offsets interpolated:        %12llu\n"
+                "    receiver clock offsets left empty:          %12llu\n"
+                "    receiver clock resets found:                %12llu\n"
+                "    satellites placed in new epochs where the default mode drops them: %llu\n",
+                static_cast<unsigned long long>(c.interpolated), static_cast<unsigned long long>(empty),
+                static_cast<unsigned long long>(c.slip), static_cast<unsigned long long>(c.absent),
+                static_cast<unsigned long long>(c.clockReset), static_cast<unsigned long long>(c.tooFewPoints),
+                static_cast<unsigned long long>(c.clocksInterpolated), static_cast<unsigned long long>(c.clocksEmpty),
+                static_cast<unsigned long long>(c.clockResets),
+                static_cast<unsigned long long>(c.placesKept));
   return text;
 }
 
@@ -173,6 +212,7 @@ class RunLoop {
     // The last buffered lines reach the file before the run is reported complete, so that a
     // full disk ends the run with its error instead.
     output_.close();
+    if (run_.arcAware) consoleErr(arcSummary(arcCounts_));
     consoleOut("\nInterpolation complete.\n");
   }
 
@@ -197,6 +237,15 @@ class RunLoop {
     request.numPoints = static_cast<uint16_t>(window_.size());
     request.numObsTypes = run_.outputHeader.dataTypeCount();
     request.increment = static_cast<double>(run_.increment);
+    if (run_.arcAware) {
+      request.arcAware = true;
+      request.opening = position - 1;
+      request.samplingRate = run_.samplingRate;
+      codeTypes_ = codeTypes(run_.outputHeader);
+      request.codeTypes = &codeTypes_;
+      request.newEpochs = run_.epochsPerGap;
+      request.counts = &arcCounts_;
+    }
     // The series are chosen once; each new epoch is written before the next is built.
     generator_.prepare(request);
     for (int k = 1; k <= run_.epochsPerGap; ++k) {
@@ -213,6 +262,8 @@ class RunLoop {
   EpochWindow window_;
   RINEXEpoch generated_;  // the new epoch being written, reused
   GapGenerator generator_;
+  std::vector<char> codeTypes_;
+  ArcCounts arcCounts_;
   GpsTime previousTime_;
   unsigned long acceptedCount_ = 0;
   bool seenAccepted_ = false;       // an epoch inside the window has been met

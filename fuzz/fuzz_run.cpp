@@ -3,6 +3,7 @@
 //   increment = b % 64 + 1 seconds;
 //   b / 64 = 0: epoch listing on; 1: plain run; 2: window 2001-08-28 00:05:00 to 00:12:00;
 //            3: window from 2001-08-28 00:02:00 on.
+// An odd last byte adds -a.
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   run.inputFileName = "(memory)";
   run.outputFileName = "(memory)";
   run.increment = data[0] % 64 + 1;
+  run.arcAware = (data[size - 1] & 1) != 0;
   switch (data[0] / 64) {
     case 0:
       run.listEpochs = true;

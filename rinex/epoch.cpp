@@ -176,6 +176,35 @@ int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
   return 1;
 }
 
+void cycleSlipSatellites(std::string_view events, int types, std::vector<std::pair<char, int16_t>>& satellites) {
+  auto nextLine = [&](std::string_view& line) {
+    if (events.empty()) return false;
+    const std::size_t end = events.find('\n');
+    line = events.substr(0, end);
+    events = end == std::string_view::npos ? std::string_view() : events.substr(end + 1);
+    return true;
+  };
+  std::string_view line;
+  while (nextLine(line)) {
+    const int flag = fieldInt(line, FLAG_COL, FLAG_W);
+    const int count = std::max(0, fieldInt(line, COUNT_COL, COUNT_W));
+    long long skip = count;  // the special records of flags 2 to 5
+    if (flag == CYCLE_SLIP_FLAG) {
+      for (int first = 0; first < count; first += SATELLITES_PER_LINE) {
+        if (first > 0 && !nextLine(line)) return;
+        for (int i = first; i < count && i < first + SATELLITES_PER_LINE; ++i) {
+          const int col = SATELLITE_COL + SATELLITE_W * (i - first);
+          const std::string_view letter = fieldText(line, col, 1);
+          satellites.emplace_back(letter.empty() ? ' ' : letter[0], toInt16(fieldInt(line, col + 1, 2)));
+        }
+      }
+      skip = static_cast<long long>(count) * linesPerSatellite(types);
+    }
+    for (long long n = 0; n < skip && nextLine(line); ++n) {
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 namespace {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "gpstime/gpstime.h"
@@ -244,3 +245,6 @@ void reserveEpoch(RINEXEpoch& epoch, int satellites, int types);
 // that the epochs after it are read with it.
 int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch);
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
+// Appends the satellites (system letter, number) that the cycle-slip records (flag 6) among these
+// event lines list; `types` observations per satellite tell how many data lines each record holds.
+void cycleSlipSatellites(std::string_view events, int types, std::vector<std::pair<char, int16_t>>& satellites);

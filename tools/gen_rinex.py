@@ -65,6 +65,8 @@ def main():
     p.add_argument("--skip", default="", help="comma-separated epoch indices to leave out")
     p.add_argument("--drop", default="", help="epoch:sat pairs whose satellite is left out")
     p.add_argument("--blank", default="", help="epoch:sat:type values left blank")
+    p.add_argument("--no-lli", dest="lli", action="store_false", help="no loss-of-lock digits")
+    p.add_argument("--slips", default="", help="epoch:sat:type values with loss of lock (bit 0) set")
     p.add_argument("--version", default="2.10")
     p.add_argument("--system", default="G (GPS)")
     p.add_argument("--strip", action="store_true", help="cut trailing blanks")
@@ -80,6 +82,7 @@ def main():
     skip = {int(x) for x in a.skip.split(",") if x}
     drop = {tuple(int(v) for v in x.split(":")) for x in a.drop.split(",") if x}
     blank = {tuple(int(v) for v in x.split(":")) for x in a.blank.split(",") if x}
+    a.slip_set = {tuple(int(v) for v in x.split(":")) for x in a.slips.split(",") if x}
     repeat = {int(x) for x in a.repeat.split(",") if x}
     events = [tuple(int(v) for v in x.split(":")) for x in a.events.split(",") if x]
     out = sys.stdout
@@ -134,7 +137,10 @@ def write_epoch(out, a, e, start, types, drop, blank):
                 fields.append(" " * 16)
             else:
                 v = signal(s, j, t, a)
-                fields.append(f"{v:14.3f}{(e + s + j) % 2 if j < 2 else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}")
+                lli = (e + s + j) % 2 if j < 2 and a.lli else ' '
+                if (e, s, j) in a.slip_set:
+                    lli = 1
+                fields.append(f"{v:14.3f}{lli}{(s + j) % 9 + 1 if j < 3 else ' '}")
         for i in range(0, max(len(fields), 1), 5):
             text = "".join(fields[i:i + 5])
             out.write((text.rstrip() if a.strip else text) + "\n")
