@@ -60,7 +60,7 @@ void BM_NevilleOneGap(benchmark::State& state) {
 BENCHMARK(BM_NevilleOneGap);
 
 void BM_FormatOneEpoch(benchmark::State& state) {
-  const RINEXHeader header = headerWithTypes();
+  RINEXHeader header = headerWithTypes();
   const RINEXEpoch epoch = sampleEpoch(518400.0);
   OutputFile output;
   if (!output.open("/dev/null")) state.SkipWithError("cannot open /dev/null");

@@ -8,28 +8,15 @@
 
 namespace {
 
-// Choices taken from the input bytes; zeros once they run out.
+// Choices taken from the input bytes (one per 256 of range); zeros once they run out.
 struct InputChoices : crx_test::Choices {
-  const uint8_t* data;
-  std::size_t size, at = 0;
-  InputChoices(const uint8_t* d, std::size_t n) : data(d), size(n) {}
+  const uint8_t *at, *end;
   uint32_t next(uint32_t n) override {
     uint32_t v = 0;
-    for (uint32_t range = 1; range < n && range != 0; range <<= 8) v = v << 8 | (at < size ? data[at++] : 0);
+    for (uint64_t range = 1; range < n; range <<= 8) v = v << 8 | (at < end ? *at++ : 0);
     return v % n;
   }
 };
-
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
 
 }  // namespace
 
@@ -42,19 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const int rinex = (data[0] & 1) != 0 ? 3 : 2;
   const bool zero = (data[0] & 2) != 0;
-  InputChoices choices(data + 1, size - 1);
+  InputChoices choices;
+  choices.at = data + 1;
+  choices.end = data + size;
   const std::vector<std::string> text = crx_test::makeObservationText(choices, rinex, zero);
 
   CompactEncoder encoder(rinex == 3 ? 3 : 1, "fuzz");
-  std::string compact;
+  std::string compact, plain;
   for (const std::string& line : text) encoder.encode(line, compact);
   encoder.finish(compact);
   FUZZ_CHECK(encoder.error().empty());
-
   CompactDecoder decoder(zero);
-  std::string plain;
-  for (const std::string& line : split(compact)) FUZZ_CHECK(decoder.decode(line, plain));
+  for (const std::string& line : crx_test::splitLines(compact)) FUZZ_CHECK(decoder.decode(line, plain));
   FUZZ_CHECK(decoder.finish(plain));
-  FUZZ_CHECK(split(plain) == text);
+  FUZZ_CHECK(crx_test::splitLines(plain) == text);
   return 0;
 }

@@ -8,12 +8,11 @@
 
 namespace crx {
 
-Range fieldRange(int width, int decimals) {
-  // width characters hold width-1 digits (the point takes one), a minus sign one more.
+Range fieldRange(int width) {
+  // width characters hold width-1 digits (the point takes one), a negative value one fewer.
   int64_t positive = 1;
   for (int i = 0; i < width - 1 && i < 18; ++i) positive *= 10;
   int64_t negative = positive / 10;
-  (void)decimals;
   return Range{positive - 1, -(negative - 1)};
 }
 
@@ -31,18 +30,30 @@ struct DigitPairs {
 };
 const DigitPairs PAIRS;
 
-// Writes the digits of u right to left ending before p, at least `minimum` of them.
+// Writes the digits of u right to left ending before p, at least `minimum` of them (the
+// numbers here have at most 14 digits: eight at a time in 32-bit arithmetic).
 char* putDigits(char* p, uint64_t u, int minimum) {
   char* stop = p - minimum;
-  while (u >= 100) {
-    uint64_t q = u / 100;
-    std::memcpy(p -= 2, PAIRS.text + 2 * (u - q * 100), 2);
+  while (u >= 100000000) {
+    uint64_t q = u / 100000000;
+    uint32_t r = static_cast<uint32_t>(u - q * 100000000);
+    for (int i = 0; i < 4; ++i) {
+      uint32_t pair = r % 100;
+      r /= 100;
+      std::memcpy(p -= 2, PAIRS.text + 2 * pair, 2);
+    }
     u = q;
   }
-  if (u >= 10)
-    std::memcpy(p -= 2, PAIRS.text + 2 * u, 2);
-  else if (u > 0 || p > stop)
-    *--p = static_cast<char>('0' + u);
+  uint32_t v = static_cast<uint32_t>(u);
+  while (v >= 100) {
+    uint32_t q = v / 100;
+    std::memcpy(p -= 2, PAIRS.text + 2 * (v - q * 100), 2);
+    v = q;
+  }
+  if (v >= 10)
+    std::memcpy(p -= 2, PAIRS.text + 2 * v, 2);
+  else if (v > 0 || p > stop)
+    *--p = static_cast<char>('0' + v);
   while (p > stop) *--p = '0';
   return p;
 }
@@ -288,6 +299,7 @@ bool CompactDecoder::State::epochLine(std::string_view line, std::string& out) {
   std::size_t flagAt = version == 1 ? R2_FLAG : R3_FLAG;
   std::size_t countAt = version == 1 ? R2_COUNT : R3_COUNT;
   if (ref.size() <= flagAt) return fail("epoch line too short");
+  if (ref[0] != (version == 1 ? ' ' : '>')) return fail("epoch line with a wrong first column");
   char f = ref[flagAt];
   if (f != ' ' && (f < '0' || f > '9')) return fail("epoch flag is not a digit");
   flag = f == ' ' ? 0 : f - '0';
@@ -349,7 +361,7 @@ bool CompactDecoder::State::clockLine(std::string_view line) {
     hasClock = false;
     clock.order = 0;  // a clock that comes back starts a new arc
   } else {
-    const Range range = version == 1 ? fieldRange(R2_CLOCK_W, R2_CLOCK_DEC) : fieldRange(R3_CLOCK_W, R3_CLOCK_DEC);
+    const Range range = version == 1 ? fieldRange(R2_CLOCK_W) : fieldRange(R3_CLOCK_W);
     const char* p = line.data();
     const char* end = p + line.size();
     if (!advance(clock, p, end, range, clockValue, "clock offset")) return false;
@@ -405,7 +417,6 @@ void CompactDecoder::State::writeEpochLine() {
 }
 
 bool CompactDecoder::State::satelliteLine(std::string_view line) {
-  if (!printable(line)) return fail("satellite line with a character that is not printable ASCII");
   const std::size_t index = static_cast<std::size_t>(satDone);
   const Sat& s = sats.sat(index);
   Arc* arcs = sats.arcs(index);
@@ -415,7 +426,7 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     values.resize(typeCount);
     present.resize(typeCount);
   }
-  static const Range range = fieldRange(OBS_W, OBS_DEC);
+  static const Range range = fieldRange(OBS_W);
   // Fields are separated by one blank; an empty field is a missing value, and a line that ends
   // early leaves the remaining values missing. The flag differences follow the last field.
   const char* p = line.data();
@@ -438,6 +449,7 @@ bool CompactDecoder::State::satelliteLine(std::string_view line) {
     if (diff.size() > 2 * typeCount) return fail("more flag characters than observations");
     for (std::size_t i = 0; i < diff.size(); ++i) {
       char c = diff[i];
+      if (c < ' ' || c > '~') return fail("flag that is not printable ASCII");
       if (c == '&')
         flags[i] = ' ';
       else if (c != ' ')

@@ -21,10 +21,12 @@ class CompactDecoder {
   CompactDecoder& operator=(const CompactDecoder&) = delete;
 
   // Takes the next line of the Compact RINEX file (without its line end; the two CRINEX lines
-  // first) and appends the RINEX lines it completes to `out`, each ended by '\n'. Returns false on
-  // a decoding error; error() then says what was wrong with this line.
+  // first) and appends the RINEX lines it completes to `out`, each ended by '\n': a header line at
+  // once, an epoch whole when its last line has been taken. Returns false on a decoding error;
+  // error() then says what was wrong with this line, and every later call returns false.
   bool decode(std::string_view line, std::string& out);
-  // At the end of the input: false when the input ended inside an epoch (error() says so).
+  // At the end of the input: false when the input ended inside the header or an epoch (error()
+  // says so).
   bool finish(std::string& out);
   const std::string& error() const;
 

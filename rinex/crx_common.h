@@ -44,12 +44,11 @@ struct Arc {
   int8_t level = 0;  // differences held beyond the value, up to order - 1
 };
 
-// Largest magnitudes that fit a fixed field of `width` characters with `decimals` decimals,
-// the leading zero before the point left out: positive and negative.
+// The values (in units of the last decimal) whose fixed-point text fits `width` characters.
 struct Range {
   int64_t max, min;
 };
-Range fieldRange(int width, int decimals);
+Range fieldRange(int width);
 
 // Writes `value` (in units of the last decimal) right-aligned in `width` characters, with or
 // without the zero before the point ("0.250" or ".250"). The value must fit the field even with it.

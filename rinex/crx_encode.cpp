@@ -50,6 +50,9 @@ bool parseFixed(std::string_view text, int decimals, int64_t& value) {
 
 bool blank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
+// Whether the line holds something from `column` on (which the compact form would lose).
+bool beyond(std::string_view line, std::size_t column) { return column < line.size() && !blank(line.substr(column)); }
+
 std::string_view field(std::string_view line, std::size_t at, std::size_t width) {
   return at < line.size() ? line.substr(at, width) : std::string_view{};
 }
@@ -86,7 +89,7 @@ struct CompactEncoder::State {
   bool firstLine(std::string_view line);
   void flush(std::string& out);
   void epochLine(std::string& out);
-  bool value(Arc& arc, int64_t v, std::string& out);
+  void value(Arc& arc, int64_t v, std::string& out);
 };
 
 // Works out from an epoch's first line how many lines the epoch has.
@@ -137,7 +140,7 @@ bool CompactEncoder::State::firstLine(std::string_view l) {
 }
 
 // One value of an arc: the next difference, or "3&value" where the arc starts.
-bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
+void CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
   if (arc.order != 0) {
     int m = std::min(arc.level + 1, static_cast<int>(arc.order));
     int64_t t[MAX_ORDER + 1];
@@ -148,7 +151,7 @@ bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
       for (int j = 0; j <= keep; ++j) arc.d[j] = t[j];
       arc.level = static_cast<int8_t>(keep);
       appendInt(out, t[m]);
-      return true;
+      return;
     }
   }
   arc.order = ENCODE_ORDER;
@@ -157,7 +160,6 @@ bool CompactEncoder::State::value(Arc& arc, int64_t v, std::string& out) {
   out.push_back(static_cast<char>('0' + ENCODE_ORDER));
   out.push_back('&');
   appendInt(out, v);
-  return true;
 }
 
 // The epoch line against the last one: blanks where a character stays, '&' where one becomes
@@ -185,6 +187,8 @@ void CompactEncoder::State::flush(std::string& out) {
   const std::string_view first = line(0);
   if (flag >= FIRST_EVENT_FLAG) {
     // Event records as they stand; the next epoch line starts afresh.
+    for (std::size_t k = 0; k < ends.size(); ++k)
+      if (!printable(line(k))) return fail("event record with a character that is not printable ASCII");
     std::size_t start = out.size();
     out.append(first.data(), first.size());
     if (version == 1) out[start] = '&';
@@ -210,7 +214,19 @@ void CompactEncoder::State::flush(std::string& out) {
       compact += id;
     }
     satLine = 1 + (satCount > 0 ? static_cast<std::size_t>(satCount - 1) / R2_PER_LINE : 0);
+    // Nothing but the list may stand on the lines: blanks before it on continuation lines,
+    // blanks after it (and the clock after the first line's twelve).
+    for (std::size_t k = 0; k < satLine; ++k) {
+      std::string_view l = line(k);
+      std::size_t inLine = std::min<std::size_t>(R2_PER_LINE, static_cast<std::size_t>(satCount) - k * R2_PER_LINE);
+      std::size_t listEnd = R2_LIST + SAT_W * (satCount == 0 ? 0 : inLine);
+      if ((k > 0 && !blank(l.substr(0, R2_LIST))) || (k == 0 ? !blank(field(l, listEnd, R2_CLOCK - listEnd))
+                                                             : beyond(l, listEnd)))
+        return fail("epoch line with text outside its fields");
+    }
+    if (beyond(first, R2_CLOCK + R2_CLOCK_W)) return fail("epoch line with text outside its fields");
   } else {
+    if (beyond(first, R3_CLOCK + R3_CLOCK_W)) return fail("epoch line with text outside its fields");
     for (int i = 0; i < satCount; ++i) {
       std::string_view id = field(line(1 + static_cast<std::size_t>(i)), 0, SAT_W);
       if (id.size() != SAT_W) return fail("satellite line without a satellite");
@@ -256,12 +272,25 @@ void CompactEncoder::State::flush(std::string& out) {
     const std::size_t typeCount = static_cast<std::size_t>(n);
     flagsNow.assign(2 * typeCount, ' ');
     const std::size_t lineStart = out.size();
+    // Text after the last field of a line would be lost.
+    const std::size_t perSat = static_cast<std::size_t>(std::max(1, (n + R2_OBS_PER_LINE - 1) / R2_OBS_PER_LINE));
+    if (version == 1) {
+      for (std::size_t k = 0; k < perSat; ++k) {
+        std::size_t fields = std::min<std::size_t>(R2_OBS_PER_LINE, typeCount - std::min(typeCount, k * R2_OBS_PER_LINE));
+        if (beyond(line(satLine + perSat * i + k), OBS_FIELD_W * fields)) {
+          out.resize(epochStart);
+          return fail("observation line longer than its fields");
+        }
+      }
+    } else if (beyond(line(1 + i), SAT_W + OBS_FIELD_W * typeCount)) {
+      out.resize(epochStart);
+      return fail("observation line longer than its fields");
+    }
     for (std::size_t t = 0; t < typeCount; ++t) {
       std::string_view l;
       std::size_t col;
       if (version == 1) {
-        l = line(satLine + static_cast<std::size_t>(std::max(1, (n + R2_OBS_PER_LINE - 1) / R2_OBS_PER_LINE)) * i +
-                 t / R2_OBS_PER_LINE);
+        l = line(satLine + perSat * i + t / R2_OBS_PER_LINE);
         col = static_cast<std::size_t>(OBS_FIELD_W) * (t % R2_OBS_PER_LINE);
       } else {
         l = line(1 + i);
@@ -272,6 +301,10 @@ void CompactEncoder::State::flush(std::string& out) {
       std::string_view f = field(l, col + OBS_W, 2);
       flagsNow[2 * t] = f.size() > 0 ? f[0] : ' ';
       flagsNow[2 * t + 1] = f.size() > 1 ? f[1] : ' ';
+      if (!printable(f) || f.find('&') != std::string_view::npos) {
+        out.resize(epochStart);
+        return fail("flag character that cannot be kept");
+      }
       if (blank(text)) {
         // Version 1 compares a missing value's flags with blanks, version 3 with the last ones.
         arcs[t].order = 0;
