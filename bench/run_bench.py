@@ -7,7 +7,9 @@ Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS 
 L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
 of the same kind with -n 1; and `cat` of a file as large as the day output into a new file on the
 same disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory and
-the ratio of the day run to the baseline.
+the ratio of the day run to the baseline. Then the day file with -n 1 written as .gz, .crx and .crx.gz:
+sizes, seconds and the ratio of each to (plain run + `gzip -1` of the plain output), all measured in
+this run.
 """
 import argparse
 import os
@@ -79,13 +81,16 @@ def main():
         if not os.path.exists(path):
             generate(path, epochs)
 
-    cases = [("day -n 1", "day", 1), ("day -n 5", "day", 5), ("day -n 15", "day", 15),
-             ("7 days -n 1", "week", 1), ("1 hour -n 1", "hour", 1)]
+    cases = [("day -n 1", "day", 1, ".out"), ("day -n 5", "day", 5, ".out"), ("day -n 15", "day", 15, ".out"),
+             ("7 days -n 1", "week", 1, ".out"), ("1 hour -n 1", "hour", 1, ".out"),
+             ("day -n 1 .gz", "day", 1, ".obs.gz"), ("day -n 1 .crx", "day", 1, ".crx"),
+             ("day -n 1 .crx.gz", "day", 1, ".crx.gz")]
     rows = []
+    sizes = {}
     day_output = None
-    for label, name, n in cases:
+    for label, name, n, suffix in cases:
         src = os.path.join(work, f"{name}.obs")
-        dst = os.path.join(work, f"{name}-n{n}.out")
+        dst = os.path.join(work, f"{name}-n{n}{suffix}")
         runs = []
         for _ in range(a.reps):
             # A new file each time, like the baseline: emptying the last run's output would be timed too.
@@ -95,8 +100,9 @@ def main():
         seconds = statistics.median(r[0] for r in runs)
         peak = max(r[1] for r in runs)
         in_epochs = files[name]
-        out_epochs = count_epochs(dst)
+        out_epochs = count_epochs(dst) if suffix == ".out" else rows[0][6]
         out_mb = os.path.getsize(dst) / 1e6
+        sizes[label] = out_mb
         rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs))
         if label == "day -n 1":
             day_output = dst
@@ -110,6 +116,16 @@ def main():
     base_seconds = statistics.median(r[0] for r in base)
     base_mb = os.path.getsize(day_output) / 1e6
 
+    # gzip -1 of the plain day output: with the plain run, the yardstick of the compressed outputs.
+    gzip_dst = os.path.join(work, "gzip1.gz")
+    gzip_runs = []
+    for _ in range(a.reps):
+        if os.path.exists(gzip_dst):
+            os.remove(gzip_dst)
+        gzip_runs.append(timed(["sh", "-c", f"gzip -1 -c '{day_output}' > '{gzip_dst}'"]))
+    gzip_seconds = statistics.median(r[0] for r in gzip_runs)
+    sizes["gzip -1 of day -n 1"] = os.path.getsize(gzip_dst) / 1e6
+
     cpu = platform.processor() or ""
     try:
         with open("/proc/cpuinfo") as f:
@@ -117,13 +133,20 @@ def main():
     except (OSError, StopIteration):
         pass
     print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
-    print(f"{'case':<14}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
+    print(f"{'case':<18}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
     for label, seconds, mbs, ies, oes, peak, _ in rows:
-        print(f"{label:<14}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
-    print(f"{'cat (baseline)':<14}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
+        print(f"{label:<18}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
+    print(f"{'cat (baseline)':<18}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
           f"{max(r[1] for r in base) / 1024:10.1f}")
     day = rows[0][1]
     print(f"day -n 1 / baseline: {day / base_seconds:.2f}")
+    print(f"gzip -1 of the day -n 1 output: {gzip_seconds:.3f} s")
+    print(f"{'output':<22}{'MB':>9}{'seconds':>9}{'/ (plain + gzip -1)':>21}{'peak MiB':>10}")
+    timing = {r[0]: (r[1], r[5]) for r in rows}
+    for label in ("day -n 1", "day -n 1 .gz", "day -n 1 .crx", "day -n 1 .crx.gz", "gzip -1 of day -n 1"):
+        seconds, peak = timing.get(label, (gzip_seconds, max(r[1] for r in gzip_runs)))
+        ratio = seconds / (day + gzip_seconds)
+        print(f"{label:<22}{sizes[label]:9.2f}{seconds:9.3f}{ratio:21.2f}{peak / 1024:10.1f}")
     per_day = rows[0][1] / rows[0][6]
     per_week = rows[3][1] / rows[3][6]
     print(f"time per output epoch, 7 days / day: {per_week / per_day:.3f}")

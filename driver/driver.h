@@ -50,10 +50,12 @@ int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier);
 // "YYYYMMDDhhmmss" read by fixed columns, as a GPS time.
 GpsTime windowTime(const std::string& text);
 
-// Progress meter: a scale of 57 marks drawn on standard output.
+// Progress meter: a scale of 57 marks drawn on the console stream (standard output, or standard
+// error when the output file goes to standard output).
 int progress_init(const char* title, int64_t total);
 int progress_update(int64_t position);
 
-// Fatal-signal handler: one error line on standard error and exit status 1.
+// Fatal-signal handler: one error line on standard error and exit status 1 (SIGINT and SIGTERM
+// through the run's next line end or read).
 void handleFatalSignal(int signalNumber);
 void installFatalSignalHandlers();

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include "scanargs/scanargs.h"
 
 const char* const versionBanner = "epofill -- Version 1.04.01 December, 2001";
+// The writer named in a Compact RINEX output's second line; the version of the banner.
+constexpr const char* PROGRAM_AND_VERSION = "epofill 1.04.01";
 
 namespace {
 
@@ -65,6 +68,12 @@ int run(int argc, char** argv) {
     printVersion();
     return 0;
   }
+  // With -o -, standard output carries the file alone: every report goes to standard error from here,
+  // and a reader that goes away makes a write error ("Unable to write file: -", status 1), not SIGPIPE.
+  if (foundOutput && std::string(outputName.data()) == "-") {
+    setConsoleToStandardError(true);
+    ::signal(SIGPIPE, SIG_IGN);
+  }
   if (!foundInput || !foundOutput || !foundIncrement) usage();
 
   RunSettings run;
@@ -91,12 +100,12 @@ int run(int argc, char** argv) {
   }
   establishSamplingRate(input, run);
 
-  if (sameFile(run.inputFileName, run.outputFileName)) {
+  if (run.outputFileName != "-" && sameFile(run.inputFileName, run.outputFileName)) {
     consoleErr("*** ERROR: Output file is the same as the input file: " + run.outputFileName + "\n");
     fatalExit();
   }
   OutputFile output;
-  if (!output.open(run.outputFileName)) cannotOpen(run.outputFileName);
+  if (!output.open(run.outputFileName, PROGRAM_AND_VERSION)) cannotOpen(run.outputFileName);
 
   consoleOut(std::string("\n") + versionBanner + "\n");
   consoleOut("        Input File Name: " + run.inputFileName + "\n");

@@ -19,8 +19,8 @@ int progress_init(const char* title, int64_t total) {
   marks_shown = 0;
   if (total < 0) return 0;
   progress_active = 1;
-  std::printf("\n\n%s\n\n%s     %% Completed\n", title, PROGRESS_SCALE);
-  std::fflush(stdout);
+  std::fprintf(consoleStream(), "\n\n%s\n\n%s     %% Completed\n", title, PROGRESS_SCALE);
+  std::fflush(consoleStream());
   return 1;
 }
 
@@ -39,8 +39,8 @@ int progress_update(int64_t position) {
   }
   while (marks_shown < target) {
     ++marks_shown;
-    std::fputs("|", stdout);
-    std::fflush(stdout);
+    std::fputs("|", consoleStream());
+    std::fflush(consoleStream());
   }
   return 1;
 }

@@ -1,39 +1,31 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "driver/driver.h"
 
 namespace {
 
-void writeAll(const char* text, std::size_t length) {
-  while (length > 0) {
-    ssize_t n = ::write(STDERR_FILENO, text, length);
-    if (n <= 0) return;
-    text += n;
-    length -= static_cast<std::size_t>(n);
-  }
-}
+constexpr std::size_t MESSAGE_SIZE = 96;
 
-template <std::size_t N>
-void writeText(const char (&text)[N]) {
-  writeAll(text, N - 1);
-}
-
-}  // namespace
-
-// Runs in signal context: only write(2) and _exit(2), no stdio, no allocation.
-void handleFatalSignal(int signalNumber) {
-  flushOutputsFromSignal();
-  writeText("\n*** ERROR: System error occurred: ");
+// The handler's message for a signal, built without allocation; returns its length.
+std::size_t signalMessage(int signalNumber, char (&message)[MESSAGE_SIZE]) {
+  std::size_t length = 0;
+  auto add = [&](std::string_view text) {
+    for (char c : text)
+      if (length < MESSAGE_SIZE) message[length++] = c;
+  };
+  add("\n*** ERROR: System error occurred: ");
   switch (signalNumber) {
-    case SIGINT: writeText("User interrupt."); break;
-    case SIGILL: writeText("Illegal hardware instruction."); break;
-    case SIGFPE: writeText("Arithmetic error."); break;
-    case SIGSEGV: writeText("Illegal memory reference."); break;
-    case SIGTERM: writeText("External termination signal."); break;
-    case SIGABRT: writeText("Program abort."); break;
+    case SIGINT: add("User interrupt."); break;
+    case SIGILL: add("Illegal hardware instruction."); break;
+    case SIGFPE: add("Arithmetic error."); break;
+    case SIGSEGV: add("Illegal memory reference."); break;
+    case SIGTERM: add("External termination signal."); break;
+    case SIGABRT: add("Program abort."); break;
     default: {
-      writeText("Unknown interrupt, code: ");
+      add("Unknown interrupt, code: ");
       char digits[16];
       std::size_t n = 0;
       bool negative = signalNumber < 0;
@@ -43,13 +35,52 @@ void handleFatalSignal(int signalNumber) {
         value /= 10;
       } while (value != 0);
       if (negative) digits[sizeof digits - 1 - n++] = '-';
-      writeAll(digits + sizeof digits - n, n);
+      add(std::string_view(digits + sizeof digits - n, n));
     }
   }
-  writeText("\n");
+  add("\n");
+  return length;
+}
+
+// The message of a termination signal, printed by the run in normal context before its fatal exit.
+void reportTerminationSignal(int signalNumber) {
+  char message[MESSAGE_SIZE];
+  consoleErr(std::string_view(message, signalMessage(signalNumber, message)));
+}
+
+}  // namespace
+
+// Runs in signal context. SIGINT and SIGTERM are only noted: the run ends at its next line end or
+// read (pollTerminationSignal). The others arrive in the middle of an instruction that cannot go on:
+// only write(2) and _exit(2) here, no stdio, no allocation; a plain output gets the whole lines of
+// its buffer unless the buffer was being changed, a compressed output stays as its last complete
+// gzip member or Compact RINEX epoch left it.
+void handleFatalSignal(int signalNumber) {
+  if (signalNumber == SIGINT || signalNumber == SIGTERM) {
+    noteTerminationSignal(signalNumber);
+    return;
+  }
+  flushOutputsFromSignal();
+  char message[MESSAGE_SIZE];
+  const char* text = message;
+  std::size_t length = signalMessage(signalNumber, message);
+  while (length > 0) {
+    ssize_t n = ::write(STDERR_FILENO, text, length);
+    if (n <= 0) break;
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
   _exit(1);
 }
 
 void installFatalSignalHandlers() {
-  for (int s : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) ::signal(s, handleFatalSignal);
+  setTerminationReporter(reportTerminationSignal);
+  struct sigaction action {};
+  action.sa_handler = handleFatalSignal;
+  // No SA_RESTART: a read or write blocked when a termination signal comes returns EINTR, so that the
+  // run gets to act on it. The other fatal signals wait while the handler runs.
+  action.sa_flags = 0;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) sigaddset(&action.sa_mask, s);
+  for (int s : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) ::sigaction(s, &action, nullptr);
 }

@@ -366,6 +366,7 @@ void GapGenerator::build(int k, RINEXEpoch& out) {
 void traceEpochTime(int enabled, const char* label, const GpsTime& time) {
   if (!enabled) return;
   CalendarTime t = time.toCalendarTime();
-  std::printf("%s%3d%3d%3d%3d%3d%11.7f\n", label, t.year % 100, t.month, t.day, t.hour, t.minute, t.seconds);
-  std::fflush(stdout);
+  std::fprintf(consoleStream(), "%s%3d%3d%3d%3d%3d%11.7f\n", label, t.year % 100, t.month, t.day, t.hour, t.minute,
+               t.seconds);
+  std::fflush(consoleStream());
 }

@@ -6,6 +6,7 @@
 // by 1-based column and width and never read past the end of a line.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -42,9 +43,22 @@ using FatalHandler = void (*)();
 void setFatalHandler(FatalHandler handler);
 [[noreturn]] void fatalExit();
 
-// Console lines of the stream-based code: each line end flushes.
+// Console lines of the stream-based code: each line end flushes. What the program reports on
+// standard output goes to consoleStream(): standard output, or standard error once
+// setConsoleToStandardError(true) makes standard output the output file's.
 void consoleOut(std::string_view text);
 void consoleErr(std::string_view text);
+void setConsoleToStandardError(bool toError);
+std::FILE* consoleStream();
+
+// Termination signals (SIGINT, SIGTERM) are only noted by their handler; the run acts on them in
+// normal context, at line ends of the output and at reads of the input: pollTerminationSignal()
+// then prints the signal's message (through the reporter the handlers installed) and takes the
+// fatal exit, so the output ends after whole lines in every form.
+void noteTerminationSignal(int signalNumber);  // async-signal-safe; the first signal is kept
+bool terminationSignalPending();               // async-signal-safe
+void pollTerminationSignal();
+void setTerminationReporter(void (*reporter)(int signalNumber));
 
 // ---------------------------------------------------------------------------------------------
 // Line input from a file descriptor or from memory. Line ends (LF, or CR LF) are not kept.
@@ -90,18 +104,31 @@ class LineReader {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Buffered text output to a file or to memory. A write error is fatal ("Unable to write file").
-// The buffer is flushed when it fills, on close and before every fatal exit, so the file then
-// holds every line written before.
+// Buffered text output to a file, to standard output or to memory. A write error is fatal ("Unable
+// to write file"). The buffer hands its whole lines to the output's sinks when it fills, on close
+// and before every fatal exit; the file then decodes to every whole line written before (a
+// Compact RINEX file to every whole epoch).
+
+// The form of an output, told by its name: "-" is plain RINEX on standard output; a name ending in
+// ".gz" is gzip-compressed; a Compact RINEX name (the short name ssssdddf.yyd with type letter d or
+// D, or a name ending in ".crx"), optionally followed by ".gz", is Compact RINEX 1.0.
+struct OutputForm {
+  bool standardOutput = false;
+  bool gzip = false;
+  bool compact = false;
+};
+OutputForm outputFormOf(std::string_view name);
 
 class OutputFile {
  public:
-  OutputFile() = default;
+  OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
-  bool open(const std::string& name);  // creates or empties; false (errno set) on failure
+  // Creates or empties the file (or takes standard output for "-") in the form its name tells;
+  // false (errno set) on failure. program names the writer in a Compact RINEX file's second line.
+  bool open(const std::string& name, std::string_view program = "epofill");
   void openMemory();                   // collects the text; contents() returns it
   void close();                        // flushes; a failure is fatal
   std::string contents() const { return std::string(data_.get(), size_); }
@@ -117,8 +144,10 @@ class OutputFile {
   void endLine();
   // Appends whole lines, each already ended by '\n'.
   void writeLines(std::string_view lines);
+  // Every whole line so far reaches the file, complete in its form (a gzip member ends).
   void flush();
-  // Writes the whole lines buffered so far with write(2) only; for the fatal-signal handler.
+  // In a signal handler: writes the whole lines buffered so far with write(2) only, when the output
+  // is plain and no buffer operation is under way; a compressed output is left as it is.
   void flushFromSignal();
 
   // Whether reals of the seconds field print in fixed notation: a formatted stream keeps
@@ -127,16 +156,25 @@ class OutputFile {
   bool fixedNotation = false;
 
  private:
+  struct Sinks;
   void makeRoom(std::size_t n);
+  void drain();  // the whole lines of the buffer into the sinks; the rest of a line stays
+  void committedLines() {
+    committed_ = size_;
+    if (size_ >= drainSize_) drain();
+    if (terminationSignalPending()) pollTerminationSignal();
+  }
+  [[noreturn]] void writeFailed();
+  [[noreturn]] void encodingFailed();
 
   std::string name_;
-  int fd_ = -1;
-  bool memory_ = false;
+  std::unique_ptr<Sinks> sinks_;  // none for memory
   std::unique_ptr<char[]> data_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
-  volatile std::size_t committed_ = 0;  // bytes of whole lines in the buffer
-  volatile std::size_t written_ = 0;    // bytes of the buffer already on the file
+  std::size_t drainSize_ = ~std::size_t{0};      // none for memory
+  volatile std::size_t committed_ = 0;           // bytes of whole lines in the buffer
+  volatile std::sig_atomic_t busy_ = 0;          // the buffer or the sinks are being changed
 };
 
 // The output that a fatal exit or a fatal signal flushes (the one open file of the run).

@@ -210,8 +210,9 @@ int getarg(char* dest, const char* type, const char* option) {
   if (option != nullptr && type != nullptr && type[0] != '\0') {
     // A slot cleared by an earlier group counts as a missing argument.
     const char* next = slot + 1 < dup_argc ? dup_argv[static_cast<std::size_t>(slot + 1)] : nullptr;
-    const bool is_value =
-        next != nullptr && (next[0] != '-' || std::isdigit(static_cast<unsigned char>(next[1])) != 0);
+    // A negative number is a value, and so is a lone "-" (standard input or output by convention).
+    const bool is_value = next != nullptr && (next[0] != '-' || next[1] == '\0' ||
+                                              std::isdigit(static_cast<unsigned char>(next[1])) != 0);
     if (!is_value) {
       report(stderr, "\n ERROR : Option %s has invalid argument: %s\n", option,
              next != nullptr ? next : option);

@@ -96,6 +96,13 @@ inline std::string generate(const std::string& options) {
   return text;
 }
 
+// A shell prefix that builds a shared object from C source in the current folder and preloads it
+// into the command that follows: file-system faults faked for the program alone.
+inline std::string withPreload(const std::string& source) {
+  return "printf %s " + quote(source) + " >fault.c && cc -shared -fPIC -o fault.so fault.c -ldl"
+         " && ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=./fault.so ";
+}
+
 inline std::string sourcePath(const std::string& relative) { return std::string(EPOFILL_SOURCE_DIR) + "/" + relative; }
 
 // The folder of real observation files beside the repository, or "" when it is absent.

@@ -126,8 +126,7 @@ TEST(Hostile, InputsAndFileSystemFaults) {
   const std::string twice = base().substr(base().find(epochLine(2)), 81 + 2 * 33);  // epoch 2 and its data lines
   const std::string nanInf = replaced(replaced(edited("  20100126.664", "           nan"), "  20101126.664",
                                                "           inf"), "  20200162.497", "     -Infinity");
-  const std::string readFault = "printf %s " + e2e::quote(READ_FAULT_SOURCE) + " >f.c && cc -shared -fPIC -o f.so f.c -ldl"
-                                " && ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=./f.so EPOFILL -i in.obs -o out.obs -n 10";
+  const std::string readFault = e2e::withPreload(READ_FAULT_SOURCE) + "EPOFILL -i in.obs -o out.obs -n 10";
   const std::vector<Case> cases = {
       // Structure
       {"empty file", "", "", 1, "", NONE, "", "", "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
