@@ -101,6 +101,23 @@ check "the other outputs untouched" test "$before" = "$(cd dst && stat -c '%n %i
 check "the summary says all" grep -q "^$total of $total files densified" second.log
 check "no temporary file left" no_partials
 
+# DENSIFY_FORM=crx.gz: every output named and written as Compact RINEX in gzip.
+"$epofill" -i "$data/rinex/07590920.05o" -o probe/p.crx.gz -n 5 >/dev/null 2>&1
+first_line() { gzip -dc "$1" 2>/dev/null | sed -n 1p; }
+if [[ $(first_line probe/p.crx.gz) == *"CRINEX VERS"* ]]; then
+  DENSIFY_FORM=crx.gz EPOFILL="$epofill" bash "$recipe" src crx 5 -j 2 >crx.log 2>&1
+  compact() {
+    local f n=0
+    for f in $(outputs | sed 's|^\./||;s|\.gz$||;s|o$|d|;s|O$|D|'); do
+      [[ $(first_line "crx/$f.gz") == *"CRINEX VERS"* ]] && n=$((n + 1))
+    done
+    test $n = $total -a -z "$(find crx -name '.*.partial*')"
+  }
+  check "DENSIFY_FORM=crx.gz: every file as ssssdddf.yyd.gz, Compact RINEX in gzip" compact
+else
+  echo "SKIPPED part: this build does not write Compact RINEX in gzip"
+fi
+
 # A changed tree cannot be resumed: the joblog's Seq numbers would point at other files.
 cp "$data/rinex/30400920.05o" src/a/extra.05o
 EPOFILL="$epofill" bash "$recipe" src dst 5 --resume-failed >third.log 2>&1

@@ -25,7 +25,8 @@
 # lists it on its error file and ends with status 1, and DST/.densify-slurm/messages/ keeps one
 # message per failed file until it succeeds.
 # Environment: EPOFILL (default: epofill from PATH), EPOFILL_ARGS (options added to every run),
-# DENSIFY_TREE (default: tools/densify_tree.sh under the submission folder).
+# DENSIFY_FORM (plain, gz, crx or crx.gz, as for densify_tree.sh), DENSIFY_TREE (default:
+# tools/densify_tree.sh under the submission folder). sbatch passes the environment on.
 set -uo pipefail
 
 if [ $# -ne 3 ]; then
@@ -35,6 +36,8 @@ fi
 src=$(realpath "$1") dst=$2 inc=$3
 tree=${DENSIFY_TREE:-${SLURM_SUBMIT_DIR:-.}/tools/densify_tree.sh}
 epofill=${EPOFILL:-epofill}
+form=${DENSIFY_FORM:-plain}
+case $form in plain | gz | crx | crx.gz) ;; *) echo "DENSIFY_FORM must be plain, gz, crx or crx.gz: $form" >&2; exit 2 ;; esac
 [ -f "$tree" ] || { echo "densify_tree.sh not found at $tree (set DENSIFY_TREE)" >&2; exit 2; }
 [[ $inc =~ ^[1-9][0-9]*$ ]] || { echo "INCREMENT must be a positive whole number of seconds: $inc" >&2; exit 2; }
 mkdir -p "$dst" || exit 2
@@ -48,11 +51,11 @@ mapfile -d '' files < <(bash "$tree" --list "$src")
 done_count=0 skipped=0 failed=0
 for ((i = task; i < ${#files[@]}; i += tasks)); do
   rel=${files[i]}
-  if [ -e "$dst/$(bash "$tree" --output-name "$rel")" ]; then
+  if [ -e "$dst/$(bash "$tree" --output-name "$rel" "$form")" ]; then
     skipped=$((skipped + 1))
     continue
   fi
-  if bash "$tree" --one "$epofill" "$src" "$dst" "$inc" "$state" $((i + 1)) "$rel" "${EPOFILL_ARGS:-}"; then
+  if bash "$tree" --one "$epofill" "$src" "$dst" "$inc" "$form" "$state" $((i + 1)) "$rel" "${EPOFILL_ARGS:-}"; then
     done_count=$((done_count + 1))
   else
     failed=$((failed + 1))

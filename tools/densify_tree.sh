@@ -5,13 +5,19 @@
 #   tools/densify_tree.sh SRC DST INCREMENT [parallel options...]
 #
 # Files taken: RINEX 2 names ending .yyo or .yyd (either case) and RINEX 3 names ending .rnx or .crx
-# (either case), each optionally followed by .gz, .Z, .bz2, .xz or .zst. Each is written as plain
-# RINEX to the same relative path under DST, named as the input without its compression suffix and
-# with a Compact RINEX name turned into the plain one (.yyd -> .yyo, .yyD -> .yyO, .crx -> .rnx,
-# .CRX -> .RNX).
+# (either case), each optionally followed by .gz, .Z, .bz2, .xz or .zst. Each is written to the same
+# relative path under DST, named as the input without its compression suffix, in the form that
+# DENSIFY_FORM names (the name then says the form):
+#   plain (default)  plain RINEX; a Compact RINEX name becomes the plain one (.yyd -> .yyo,
+#                    .yyD -> .yyO, .crx -> .rnx, .CRX -> .RNX)
+#   gz               the same names with .gz added, gzip-compressed
+#   crx              Compact RINEX; a plain name becomes the Compact RINEX one (.yyo -> .yyd,
+#                    .yyO -> .yyD, .rnx -> .crx, .RNX -> .CRX)
+#   crx.gz           the same names with .gz added, Compact RINEX in gzip
 #
-# An output is written as ".NAME.partial" in its folder and renamed to NAME only when epofill has
-# finished it, so an interrupted run never leaves a complete-looking partial file. A failed file
+# An output is written as ".NAME.partial" in its folder (with .gz, .crx or .crx.gz added so that
+# epofill writes the form) and renamed to NAME only when epofill has finished it, so an interrupted
+# run never leaves a complete-looking partial file. A failed file
 # stops nothing else; at the end every failed file is listed with the program's message, and the
 # exit status is 1 when any file failed or did not run.
 #
@@ -23,7 +29,7 @@
 #                          a shared file system.
 #   -j N, --bar, --eta     jobs per host, progress
 # Environment: EPOFILL names the program (default: epofill from PATH), EPOFILL_ARGS adds options to
-# every run (for example "-a", or "-s 20211221000000 -e 20211222000000").
+# every run (for example "-a", or "-s 20211221000000 -e 20211222000000"), DENSIFY_FORM (above).
 set -uo pipefail
 
 # Observation file names, matched against the path find prints.
@@ -40,30 +46,46 @@ list_files() {
     while IFS= read -r -d '' f; do printf '%s\0' "${f#./}"; done
 }
 
-# The plain output name of an input path.
+# The output name of an input path in form $2.
 output_name() {
   local name=$1
   name=${name%.gz}; name=${name%.Z}; name=${name%.bz2}; name=${name%.xz}; name=${name%.zst}
-  case $name in
-    *.[0-9][0-9]d) name=${name%d}o ;;
-    *.[0-9][0-9]D) name=${name%D}O ;;
-    *.crx) name=${name%crx}rnx ;;
-    *.CRX) name=${name%CRX}RNX ;;
+  case $2 in
+    plain | gz)
+      case $name in
+        *.[0-9][0-9]d) name=${name%d}o ;;
+        *.[0-9][0-9]D) name=${name%D}O ;;
+        *.crx) name=${name%crx}rnx ;;
+        *.CRX) name=${name%CRX}RNX ;;
+      esac ;;
+    *)
+      case $name in
+        *.[0-9][0-9]o) name=${name%o}d ;;
+        *.[0-9][0-9]O) name=${name%O}D ;;
+        *.rnx) name=${name%rnx}crx ;;
+        *.RNX) name=${name%RNX}CRX ;;
+      esac ;;
   esac
+  case $2 in gz | crx.gz) name=$name.gz ;; esac
   printf '%s\n' "$name"
+}
+
+# The ending of a temporary name that makes epofill write form $1.
+form_suffix() {
+  case $1 in plain) ;; *) printf '.%s' "$1" ;; esac
 }
 
 # One file: densify SRC/REL into its mirror name under DST through a temporary name. On failure the
 # message (the program's standard error, and the error lines it printed on standard output) goes to
 # STATE/messages/SEQ, headed by REL, at most 20 lines of 200 bytes.
 densify_one() {
-  local epofill=$1 src=$2 dst=$3 inc=$4 state=$5 seq=$6 rel=$7 args=$8
+  local epofill=$1 src=$2 dst=$3 inc=$4 form=$5 state=$6 seq=$7 rel=$8 args=$9
   local extra=()
   read -r -a extra <<<"$args"
   local out dir tmp msg status=0
-  out="$dst/$(output_name "$rel")"
+  out="$dst/$(output_name "$rel" "$form")"
   dir=$(dirname "$out")
-  tmp="$dir/.$(basename "$out").partial"
+  tmp="$dir/.$(basename "$out").partial$(form_suffix "$form")"
   msg="$state/messages/$seq"
   mkdir -p "$state/messages" || return 1
   rm -f "$msg"
@@ -92,7 +114,7 @@ densify_one() {
 case ${1:-} in
   --one) shift; densify_one "$@"; exit ;;
   --list) list_files "$2"; exit ;;
-  --output-name) output_name "$2"; exit ;;
+  --output-name) output_name "$2" "$3"; exit ;;
 esac
 
 [ $# -ge 3 ] || usage
@@ -106,6 +128,8 @@ src=$(realpath "$src") dst=$(realpath "$dst")
 case "$dst/" in
   "$src/"*) echo "DST must lie outside SRC: its outputs carry observation file names" >&2; exit 2 ;;
 esac
+form=${DENSIFY_FORM:-plain}
+case $form in plain | gz | crx | crx.gz) ;; *) echo "DENSIFY_FORM must be plain, gz, crx or crx.gz: $form" >&2; exit 2 ;; esac
 self=$(realpath "$0")
 epofill=${EPOFILL:-epofill}
 state="$dst/.densify"
@@ -134,7 +158,7 @@ if [ "$total" = 0 ]; then
 fi
 
 parallel --will-cite --jobs 100% --joblog "$state/joblog" -0 -a "$state/files" "$@" \
-  -q bash "$self" --one "$epofill" "$src" "$dst" "$inc" "$state" '{#}' '{}' "${EPOFILL_ARGS:-}"
+  -q bash "$self" --one "$epofill" "$src" "$dst" "$inc" "$form" "$state" '{#}' '{}' "${EPOFILL_ARGS:-}"
 
 # The last joblog row of every Seq says how its file ended.
 mapfile -d '' files <"$state/files"
