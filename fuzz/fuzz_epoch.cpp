@@ -21,15 +21,12 @@ std::string headerLine(std::string content, const char* label) {
 std::string headerText(int types) {
   static const char* const codes[] = {"L1", "L2", "C1", "P1", "P2", "D1", "D2", "S1", "S2", "C2", "L5"};
   std::string text;
-  text += headerLine("     2.10           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE");
-  text += headerLine("fuzz                fuzz                28-AUG-01 00:00", "PGM / RUN BY / DATE");
-  text += headerLine("FUZZ", "MARKER NAME");
-  text += headerLine("fuzz                fuzz", "OBSERVER / AGENCY");
-  text += headerLine("1                   FUZZ                1.0", "REC # / TYPE / VERS");
-  text += headerLine("1                   FUZZ", "ANT # / TYPE");
-  text += headerLine("  -2000000.0000 -4000000.0000  4000000.0000", "APPROX POSITION XYZ");
-  text += headerLine("        0.0000        0.0000        0.0000", "ANTENNA: DELTA H/E/N");
-  text += headerLine("     1     1", "WAVELENGTH FACT L1/2");
+  for (const auto& [content, label] : {std::pair<const char*, const char*>{"     2.10           OBSERVATION DATA    G (GPS)",
+                                                                          "RINEX VERSION / TYPE"},
+                                      {"fuzz", "PGM / RUN BY / DATE"}, {"FUZZ", "MARKER NAME"}, {"fuzz", "OBSERVER / AGENCY"},
+                                      {"1", "REC # / TYPE / VERS"}, {"1", "ANT # / TYPE"}, {"", "APPROX POSITION XYZ"},
+                                      {"", "ANTENNA: DELTA H/E/N"}, {"     1     1", "WAVELENGTH FACT L1/2"}})
+    text += headerLine(content, label);
   int line = 0;
   do {
     char count[8];

@@ -65,26 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   argv.push_back(nullptr);
 
-  Outcome quiet, traced;
-  scanargs_trace = 0;
-  scan(argv, quiet);
-  scanargs_trace = 1;  // the trace goes to the silenced stream; it must change nothing
-  scan(argv, traced);
-  scanargs_trace = 0;
-
+  Outcome o;
+  scan(argv, o);
   for (std::size_t k = 0; k < words.size(); ++k) FUZZ_CHECK(argv[k] == storage[k].get() && words[k] == argv[k]);
   FUZZ_CHECK(argv.back() == nullptr);
-  FUZZ_CHECK(quiet.result >= -1 && quiet.result <= TEXT_OPTIONS + 2);
-  FUZZ_CHECK(quiet.result == traced.result);
-  for (int k = 0; k < TEXT_OPTIONS + 2; ++k) FUZZ_CHECK(quiet.found[k] == traced.found[k]);
-  if (quiet.result == -1) return 0;
-  for (int k = 0; k < TEXT_OPTIONS; ++k) {
-    if (!quiet.found[k]) continue;
-    const char* end = static_cast<const char*>(std::memchr(quiet.text[k].get(), '\0', SCANARGS_BUFFER_SIZE));
-    FUZZ_CHECK(end != nullptr);
-    FUZZ_CHECK(std::strcmp(quiet.text[k].get(), traced.text[k].get()) == 0);
-  }
-  FUZZ_CHECK(quiet.increment == traced.increment);
-  FUZZ_CHECK(quiet.found[4] || quiet.increment == 5);
+  FUZZ_CHECK(o.result >= -1 && o.result <= TEXT_OPTIONS + 2);
+  if (o.result == -1) return 0;
+  for (int k = 0; k < TEXT_OPTIONS; ++k)
+    FUZZ_CHECK(!o.found[k] || std::memchr(o.text[k].get(), '\0', SCANARGS_BUFFER_SIZE) != nullptr);
+  FUZZ_CHECK(o.found[4] || o.increment == 5);
   return 0;
 }

@@ -1,16 +1,15 @@
 // Shared helpers of the RINEX file-layer tests: fatal paths caught in-process, console
-// capture, lines by column, and the real sample files.
+// capture, lines by column; files and the real sample folder come from e2e_support.h.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "rinex/rinex.h"
+#include "e2e_support.h"
 
 namespace rinex_test {
 
@@ -40,11 +39,6 @@ inline Outcome captured(const std::function<void()>& action) {
   return o;
 }
 
-inline std::string padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
 inline std::string trimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
@@ -56,32 +50,13 @@ inline std::string joined(const std::vector<std::string>& lines, const std::stri
   return text;
 }
 
-// Lines without their line ends; a last line without a line feed counts.
-inline std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 inline std::string labelOf(const std::string& line) {
   return line.size() > 60 ? trimRight(line.substr(60)) : std::string();
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The folder of the real sample files, or "" when it is absent.
-inline std::string sampleDir() {
-  const std::string dir = std::string(EPOFILL_SOURCE_DIR) + "/../shared/data/rinex";
-  return std::ifstream(dir + "/README.md").good() ? dir : std::string();
-}
+using e2e::padded;
+using e2e::readFile;
+using e2e::splitLines;
+inline std::string sampleDir() { return e2e::sharedDataDir(); }
 
 }  // namespace rinex_test

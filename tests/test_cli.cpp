@@ -1,5 +1,7 @@
-// The built program run from a shell: command line, entry checks, settings report, sampling-rate
-// messages and fatal signals.
+// The built program from a shell: command lines, the entry checks in their order, sampling-rate
+// messages, inputs beyond the usual and file-system faults. Every run is bounded by `timeout`; a
+// refused run leaves every file as it was.
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,162 +10,276 @@
 
 namespace {
 
-using e2e::Result;
-using Args = std::vector<std::string>;
-
-std::string expected(const std::string& name) { return e2e::readFile(e2e::sourcePath("tests/expected/cli/" + name)); }
-
-const std::string USAGE = expected("usage.txt");
-const std::string PROGRESS_HEAD =
-    "\n\nProgress:\n\n0 . . . . 20 . . . . 40 . . . . 60 . . . . 80 . . . . 100     % Completed\n";
-const std::string FULL_BAR(57, '|');
-const std::string COMPLETE = "\nInterpolation complete.\n";
-const std::string SMALL = "--epochs 10 --sats 2 --types L1,C1";  // 30 s apart, 2685 bytes
-const std::string NO_INTERVAL_WARNING =
-    "\n*** Warning: The sampling rate is not specified in input file header.\n"
-    "    The sampling rate was computed from the first two epoch times. \n";
-const std::string FEWER_THAN_TWO =
-    "\n*** ERROR: The input file holds fewer than two epochs; the sampling rate cannot be established.\n";
-const std::string PROGRAM_ERROR = "*** ERROR: Program error.  Comment is not a multiple of 60.\n";
-
-std::string report(const std::string& in, const std::string& out, const std::string& n, std::size_t size) {
-  return "\nepofill -- Version 1.04.01 December, 2001\n        Input File Name: " + in +
-         "\n       Output File Name: " + out + "\nInterpolation Increment: " + n +
-         "\n        Input File size: " + std::to_string(size) + "\n" + PROGRESS_HEAD;
+const std::size_t NPOS = std::string::npos;
+const std::string BASE = "--epochs 10 --sats 2 --types L1,C1";  // 30 s apart from 2001-08-28 00:00:00
+const std::string& base() {
+  static const std::string text = e2e::generate(BASE);
+  return text;
 }
+std::string edited(const std::string& from, const std::string& to, std::string text = base()) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, NPOS) << "not found: " << from;
+  return at == NPOS ? text : text.replace(at, from.size(), to);
+}
+std::string upTo(const std::string& marker, std::size_t extra = 0) { return base().substr(0, base().rfind(marker) + extra); }
+std::string padded(const std::string& start, std::size_t length) {  // BASE, that line padded with blanks
+  const std::size_t at = base().find(start), end = base().find('\n', at);
+  return std::string(base()).insert(end, length - (end - at), ' ');
+}
+
+const std::string USAGE = e2e::readFile(e2e::sourcePath("tests/expected/cli/usage.txt"));
+const std::string SMALL_RUN = e2e::readFile(e2e::sourcePath("tests/expected/cli/small_run.stdout"));
+const std::string ANY_ERROR = "*** ERROR: (any)";  // where no message is settled, any fatal one will do
+const std::string AB = "-i a.obs -o b.obs ", MISSING = "-i missing.obs -o b.obs ";
 std::string error(const std::string& text) { return "*** ERROR: " + text + "\n"; }
-std::string positive(const std::string& n) {
-  return error("Interpolation interval (" + n + ") must be a positive number of seconds.");
-}
-std::string badDate(const std::string& text) {
-  return error("Invalid date and time: " + text + " (expected YYYYMMDDhhmmss).");
-}
+std::string bad(const std::string& word) { return "\n ERROR : Bad parameter on command line: " + word + "\n"; }
+std::string positive(const std::string& n) { return error("Interpolation interval (" + n + ") must be a positive number of seconds."); }
+std::string badDate(const std::string& text) { return error("Invalid date and time: " + text + " (expected YYYYMMDDhhmmss)."); }
 std::string notDividing(const std::string& n) {
-  return "\n*** ERROR: Interpolation interval (" + n + ") must be an integral\n" +
-         "           division of the data sampling rate (30).\n";
+  return "\n*** ERROR: Interpolation interval (" + n + ") must be an integral\n           division of the data sampling rate (30).\n";
 }
-std::string outOfRange(const std::string& rate) {
-  return "\n" + error("Sampling rate (" + rate + ") must be a whole number of seconds from 1 to 65535.");
+std::string rateError(const std::string& text) { return "\n*** ERROR: Sampling rate (" + text + "\n"; }
+std::string synch(const std::string& previous, const std::string& current) {
+  return "\n\n*** ERROR: Epoch times out of synch between " + previous + "  and " + current + " .\n";
 }
-std::string invalid(const std::string& option, const std::string& word) {
-  return "\n ERROR : Option " + option + " has invalid argument: " + word + "\n" + USAGE;
-}
-std::string tooLong(const std::string& option) {
-  return "\n ERROR : Argument too long for option " + option + "\n" + USAGE;
-}
-
-const std::size_t HELD = 4095;  // the longest word the scanner takes
-const Args AB = {"-i", "a.obs", "-o", "b.obs"};
-Args with(Args args, const Args& more) { args.insert(args.end(), more.begin(), more.end()); return args; }
-Args missingInput(const Args& more) { return with({"-i", "missing.obs", "-o", "b.obs"}, more); }
-
-// A relative path of exactly `length` characters: folders of 200 characters, then the file.
-std::string longPath(std::size_t length, char fill) {
-  std::string path;
-  while (length - path.size() > 201) path += std::string(200, fill) + "/";
-  return path + std::string(length - path.size(), fill);
+const std::string NO_INTERVAL = "\n*** Warning: The sampling rate is not specified in input file header.\n"
+                                "    The sampling rate was computed from the first two epoch times. \n";
+std::string head(const std::string& n, std::size_t size) {  // the settings report and the meter's scale
+  return "\nepofill -- Version 1.04.01 December, 2001\n        Input File Name: a.obs\n       Output File Name: b.obs\n"
+         "Interpolation Increment: " + n + "\n        Input File size: " + std::to_string(size) +
+         "\n\n\nProgress:\n\n0 . . . . 20 . . . . 40 . . . . 60 . . . . 80 . . . . 100     % Completed\n";
 }
 
-std::string commandLine(const Args& args) {
-  std::string command = e2e::quote(EPOFILL_BINARY);
-  for (const std::string& a : args) command += " " + e2e::quote(a);
-  return command;
-}
+// A preloaded read() that fails with EIO from offset 65536 of any file.
+const char* const READ_FAULT = R"(#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <unistd.h>
+ssize_t read(int fd, void* buf, size_t n) {
+  if (lseek(fd, 0, SEEK_CUR) >= 65536) return errno = EIO, -1;
+  return ((ssize_t (*)(int, void*, size_t))dlsym(RTLD_NEXT, "read"))(fd, buf, n);
+})";
 
-// Columns 1-26 of the observation epoch lines after the header.
-std::vector<std::string> epochTimes(const std::string& file) {
-  std::vector<std::string> times;
-  std::istringstream in(file);
-  bool body = false;
-  for (std::string line; std::getline(in, line);) {
-    if (body && line.size() >= 32 && line[18] == '.' && line.compare(26, 3, "  0") == 0)
-      times.push_back(line.substr(0, 26));
-    body = body || line.find("END OF HEADER") != std::string::npos;
-  }
-  return times;
-}
-
-struct Refusal { Args args; std::string err, out = ""; };
-
-class Cli : public testing::Test {
- protected:
-  // Writes a generated input file into the scratch folder; returns its size.
-  std::size_t input(const std::string& options, const std::string& name = "a.obs") {
-    std::string text = e2e::generate(options);
-    EXPECT_FALSE(text.empty()) << options;
-    e2e::writeFile(scratch.path(name), text);
-    return text.size();
-  }
-  Result run(const Args& args) { return e2e::runShell(scratch.dir(), commandLine(args)); }
-  std::string file(const std::string& name) { return e2e::readFile(scratch.path(name)); }
-  void shell(const std::string& command) { ASSERT_EQ(e2e::runShell(scratch.dir(), command).status, 0) << command; }
-  std::string snapshot() { return e2e::runShell(scratch.dir(), "{ ls -AR; cat a.obs; }").out; }
-
-  // A refused run ends with status 1 and leaves every file as it was, and creates none.
-  void expectRefused(const std::vector<Refusal>& cases) {
-    for (const Refusal& c : cases) {
-      SCOPED_TRACE(commandLine(c.args));
-      const std::string before = snapshot();
-      Result r = run(c.args);
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, c.err);
-      EXPECT_EQ(r.out, c.out);
-      EXPECT_TRUE(snapshot() == before);
-    }
-  }
-
-  e2e::Scratch scratch;
+// REFUSED: nothing created or changed, standard output `out`. EMPTY: b.obs exists and is empty.
+// SAME: b.obs is the output of the generator options `detail` ("" for BASE) run with -n 10, with
+// `from` replaced by `to`. HOLDS: b.obs holds `detail`. Standard output is checked when `out` is set.
+enum Expect { REFUSED, EMPTY, SAME, HOLDS, ANY };
+struct Case {
+  std::string name, input, command;  // the text of a.obs; words after the program, or a shell command with EPOFILL
+  int status;
+  std::string err;
+  Expect expect;
+  std::string detail = "", from = "", to = "", out = "";
 };
 
-// Options in any order; a word the format does not name draws the scanner's complaint on
-// standard output, yet the run goes on. The settings report comes before the meter.
-TEST_F(Cli, RunsThatGoOn) {
-  ASSERT_EQ(input(SMALL), 2685u) << "the generator changed: update small_run.stdout";
-  input(SMALL, "c.obs");
-  for (const auto& [args, leftover] : std::vector<std::pair<Args, std::string>>{
-           {{"-i", "a.obs", "-o", "b.obs", "-n", "10"}, ""},
-           {{"-n", "10", "-o", "b.obs", "-i", "a.obs"}, ""},
-           {{"-i", "a.obs", "-o", "b.obs", "-i", "c.obs", "-n", "10"}, "-i"},
-           {{"-i", "a.obs", "-o", "b.obs", "extra", "-n", "10"}, "extra"}}) {
-    SCOPED_TRACE(commandLine(args));
-    std::remove(scratch.path("b.obs").c_str());
-    Result r = run(args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, (leftover.empty() ? "" : "\n ERROR : Bad parameter on command line: " + leftover + "\n") +
-                         expected("small_run.stdout"));
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(epochTimes(file("b.obs")).size(), 28u);  // 10 originals, 2 new epochs in each of the 9 gaps
+std::string shellCommand(std::string c) {
+  const bool words = c.empty() || c[0] == '-';
+  if (words) c = "EPOFILL " + c;
+  for (std::size_t at; (at = c.find("EPOFILL")) != NPOS;) c.replace(at, 7, e2e::quote(EPOFILL_BINARY));
+  return "timeout 20 " + (words ? c : "sh -c " + e2e::quote(c));
+}
+
+// The names under the folder and the input's text: what a refused run must leave as it was.
+std::string snapshot(const std::string& dir) {
+  std::string text = e2e::readFile(dir + "/a.obs");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) text += "\n" + entry.path().string();
+  return text;
+}
+
+void runCase(const Case& c) {
+  SCOPED_TRACE(c.name);
+  e2e::Scratch scratch;
+  e2e::writeFile(scratch.path("a.obs"), c.input);
+  std::filesystem::create_symlink("a.obs", scratch.path("soft.obs"));
+  std::filesystem::create_hard_link(scratch.path("a.obs"), scratch.path("hard.obs"));
+  std::filesystem::create_directory(scratch.path("sub"));
+  std::filesystem::create_symlink("../a.obs", scratch.path("sub/up.obs"));
+  const std::string before = snapshot(scratch.dir());
+  const e2e::Result r = e2e::runShell(scratch.dir(), shellCommand(c.command));
+  ASSERT_NE(r.status, 124) << "the run hung";
+  EXPECT_EQ(r.status, c.status) << r.err;
+  const bool anyError = c.err == ANY_ERROR && (r.err.rfind("*** ERROR: ", 0) == 0 || r.err.find("\n*** ERROR: ") != NPOS);
+  EXPECT_EQ(r.err, anyError ? r.err : c.err);
+  const std::size_t done = r.out.find("Interpolation complete.");  // the last line of a success only
+  EXPECT_EQ(done, c.status == 0 ? r.out.size() - std::min<std::size_t>(r.out.size(), 24) : NPOS) << r.out;
+  if (c.expect == REFUSED || !c.out.empty()) { EXPECT_EQ(r.out, c.out); }
+  const std::string output = e2e::readFile(scratch.path("b.obs"));
+  if (c.expect == REFUSED) { EXPECT_TRUE(snapshot(scratch.dir()) == before); }
+  if (c.expect == EMPTY) { EXPECT_TRUE(e2e::exists(scratch.path("b.obs")) && output.empty()); }
+  if (c.expect == HOLDS) { EXPECT_NE(output.find(c.detail), NPOS) << c.detail; }
+  if (c.expect == SAME) {
+    e2e::Scratch other;
+    e2e::writeFile(other.path("a.obs"), e2e::generate(c.detail.empty() ? BASE : c.detail));
+    ASSERT_EQ(e2e::runShell(other.dir(), shellCommand(AB + "-n 10")).status, 0);
+    const std::string expected = e2e::readFile(other.path("b.obs"));
+    EXPECT_TRUE(output == (c.from.empty() ? expected : edited(c.from, c.to, expected))) << "output differs";
   }
 }
 
-// Without -i, -o or -n nothing is opened; the scanner's own messages come first.
-TEST_F(Cli, CommandLinesThatEndInTheUsage) {
-  input(SMALL);
-  expectRefused({
-      {{}, USAGE},
-      {{"-o", "b.obs", "-n", "10"}, USAGE},
-      {{"-i", "a.obs", "-n", "10"}, USAGE},
-      {with(AB, {"-t"}), USAGE},
-      {{"-i", "-o", "b.obs", "-n", "10"}, invalid("-i", "-o")},
-      {{"-i"}, invalid("-i", "-i")},
-      {{"-o", "-i", "a.obs", "-n", "10"}, invalid("-o", "-o")},  // -i, declared first, took the slot
-      {{"-n5", "-i", "a.obs", "-o", "b.obs"}, USAGE, "\n ERROR : Bad parameter on command line: -n5\n"},
-      {{"-i", std::string(HELD + 1, 'w'), "-o", "b.obs", "-n", "10"}, tooLong("-i")},
-      {{"-i", "a.obs", "-o", std::string(HELD + 1, 'w'), "-n", "10"}, tooLong("-o")},
-      {with(AB, {"-n", "10", "-s", "200108280000" + std::string(HELD - 11, '0')}), tooLong("-s")},
-      {with(AB, {"-n", "10", "-e", "200108280000" + std::string(HELD - 11, '0')}), tooLong("-e")},
-      {with(AB, {"-n", std::string(HELD - 1, '0') + "10"}), tooLong("-n")},
-  });
+TEST(Cli, CommandLinesAndEntryChecks) {
+  const std::string w4096(4096, 'w'), s = base();
+  std::vector<Case> cases = {
+      // Options in any order; a word the format does not name draws a complaint, yet the run goes on.
+      {"options in any order", s, "-n 10 -o b.obs -i a.obs", 0, "", SAME, "", "", "", SMALL_RUN},
+      {"a free word", s, AB + "extra -n 10", 0, "", SAME, "", "", "", bad("extra") + SMALL_RUN},
+      {"an option twice", s, AB + "-i c.obs -n 10", 0, "", SAME, "", "", "", bad("-i") + SMALL_RUN},
+      // Without -i, -o or -n nothing is opened; the scanner's messages come first.
+      {"no words", s, "", 1, USAGE, REFUSED},
+      {"no -i", s, "-o b.obs -n 10", 1, USAGE, REFUSED},
+      {"no -n", s, AB + "-t", 1, USAGE, REFUSED},
+      {"-i takes no option", s, "-i -o b.obs -n 10", 1, "\n ERROR : Option -i has invalid argument: -o\n" + USAGE, REFUSED},
+      {"-n5", s, "-n5 -i a.obs -o b.obs", 1, USAGE, REFUSED, "", "", "", bad("-n5")},
+      {"a word of 4096", s, "-i " + w4096 + " -o b.obs -n 10", 1, "\n ERROR : Argument too long for option -i\n" + USAGE, REFUSED},
+      // The increment, then -s, then -e, before the input is opened; then the rate, the same-file check, the output.
+      {"-n 0", s, MISSING + "-n 0 -s x", 1, positive("0"), REFUSED},
+      {"-n -2147483649", s, MISSING + "-n -2147483649 -s x", 1, positive("-2147483649"), REFUSED},
+      {"-n 12abc", s, AB + "-n 12abc", 1, notDividing("12"), REFUSED},
+      {"-n of 20 digits", s, AB + "-n 99999999999999999999", 1, positive("9223372036854775807"), REFUSED},
+      {"a lone - is a value", s, AB + "-n 10 -s -", 1, badDate("-"), REFUSED},
+      {"-n 2147483648", s, AB + "-n 2147483648", 1, positive("2147483648"), REFUSED},
+      {"-n 2147483647", s, AB + "-n 2147483647", 1, notDividing("2147483647"), REFUSED},
+      {"-s before -e", s, MISSING + "-n 5 -e y -s x", 1, badDate("x"), REFUSED},
+      {"twelve characters and a month", s, MISSING + "-n 10 -s 200108280000 -e 2001012800000",
+       1, error("Unable to open file: missing.obs"), REFUSED},
+      {"no input", s, MISSING + "-n 7", 1, error("Unable to open file: missing.obs"), REFUSED},
+      {"the rate before the same-file check", s, "-i a.obs -o a.obs -n 7", 1, notDividing(" 7"), REFUSED},
+      {"a folder as input", s, "-i sub -o b.obs -n 10", 1, error("Unable to open file: sub"), REFUSED},
+      {"an output folder that does not exist", s, "-i a.obs -o nodir/b.obs -n 10", 1,
+       error("Unable to open file: nodir/b.obs"), REFUSED},
+      // chmod cannot stop root, but /proc refuses new files to everyone.
+      {"an output folder that is not writable", s, "-i a.obs -o /proc/epofill.obs -n 10", 1,
+       error("Unable to open file: /proc/epofill.obs"), REFUSED},
+      // -s alone runs the window to 2100, -e alone from 1970.
+      {"-s alone", e2e::generate("--epochs 20 --start 2099-12-31T23:50:00"), AB + "-n 30 -s 20991231235500", 0, "", HOLDS,
+       " 99 12 31 23 59 30.0000000"},
+      {"-e alone", e2e::generate("--epochs 20 --start 1969-12-31T23:55:00"), AB + "-n 30 -e 19700101000500", 0, "", HOLDS,
+       "  1970     1     1     0     0    0.000000"},
+  };
+  for (std::string text : {"20010828000", "20010028000000", "20011328000000"})
+    cases.push_back({"date " + text, s, MISSING + "-n 10 -s " + text, 1, badDate(text), REFUSED});
+  // The same file through any path or link: opening the output would empty it.
+  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+           {"a.obs", "./a.obs"}, {"a.obs", "soft.obs"}, {"a.obs", "hard.obs"}, {"soft.obs", "a.obs"},
+           {"hard.obs", "sub/up.obs"}, {"sub/../a.obs", "sub/up.obs"}})
+    cases.push_back({in + " " + out, s, "-i " + in + " -o " + out + " -n 10", 1,
+                     error("Output file is the same as the input file: " + out), REFUSED});
+  for (const Case& c : cases) runCase(c);
+}
+
+// The report and meter come only once the rate is settled; the comments give the rate found.
+TEST(Cli, SamplingRateMessages) {
+  struct Rate { std::string generator, n; int status; std::string err; };
+  const Rate rates[] = {
+      {"--skip 1", "10", 1, rateError("60) is not the same as that specified in \nthe header INTERVAL record.")},
+      {"--no-interval-record --interval 15", "5", 0, NO_INTERVAL},
+      {"", "60", 1, notDividing("60")},
+      // Wider numbers take the room of the blanks after them: the lines stay 60 characters.
+      {"--interval 1000", "1000", 0, ""},
+      {"--interval 65535", "65535", 0, ""},
+      {"--interval 3600", "1200", 0, ""},
+      {"--interval 0", "1", 1, rateError("0) must be a whole number of seconds from 1 to 65535.")},
+      {"--interval 65536 --no-interval-record", "1", 1,
+       NO_INTERVAL + rateError("65536) must be a whole number of seconds from 1 to 65535.")},
+      {"--interval -30 --no-interval-record", "1", 1,
+       NO_INTERVAL + rateError("-30) must be a whole number of seconds from 1 to 65535.")},
+      {"--epochs 1", "10", 1,
+       "\n*** ERROR: The input file holds fewer than two epochs; the sampling rate cannot be established.\n"},
+  };
+  for (const Rate& r : rates) {
+    const std::string text = e2e::generate("--sats 1 --types L1,C1 " + r.generator), rate = r.generator.substr(r.generator.rfind(' ') + 1);
+    const std::string out = r.status ? "" : head(r.n, text.size()) + std::string(57, '|') + "\nInterpolation complete.\n";
+    const std::string comments = e2e::padded("    The input sample rate was" + std::string(3 - std::min<std::size_t>(3, rate.size()), ' ') + rate +
+                                             " seconds.", 60) + "COMMENT             \n" +
+                                 e2e::padded("    The interpolation interval is" + std::string(3 - std::min<std::size_t>(3, r.n.size()), ' ') +
+                                             r.n + " seconds.", 60) + "COMMENT";
+    runCase({r.generator + " -n " + r.n, text, AB + "-n " + r.n, r.status, r.err, r.status ? REFUSED : HOLDS, comments, "", "", out});
+  }
+  // A COMMENT label before column 61 leaves a line shorter than 60: the run stops after the report.
+  const std::string text = edited("Synthetic observations for tests and benchmarks" + std::string(13, ' '), "short ");
+  runCase({"short COMMENT", text, AB + "-n 10", 1, "*** ERROR: Program error.  Comment is not a multiple of 60.\n", EMPTY, "", "", "",
+           head("10", text.size())});
+}
+
+TEST(Cli, InputsAndFileSystemFaults) {
+  const std::string E4 = "  20100126.66412  20101126.66403\n";  // first data line of epoch 4
+  const std::string TYPES = "     2    L1    C1", LONG = error("A line of the input is longer than 1048576 characters: a.obs");
+  const std::string nanInf = edited("  20200162.497", "     -Infinity", edited("  20101126.664", "           inf",
+                                    edited("  20100126.664", "           nan")));
+  const std::string epoch2 = "  1  8 28  0  1  0.0000000  0  2G 1G 2", epoch9 = "  1  8 28  0  4 30.0000000  0  2G 1G 2";
+  const std::vector<Case> cases = {
+      {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "", "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
+      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "", "", "",
+       "\n*** Error: Missing END OF HEADER record.\n"},
+      {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
+      // The last satellite's values read as absent, as if they were blank.
+      {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0,
+       "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4   30.00000; the values of its last 1 "
+       "satellites are missing.\n", SAME, BASE + " --blank 9:2:0,9:2:1"},
+      {"missing final line feed", base().substr(0, base().size() - 1), AB + "-n 10", 0, "", SAME},
+      {"a data line of exactly 1048576 characters", padded(E4, 1048576), AB + "-n 10", 0, "", SAME},
+      {"a header line of 1048577 characters", padded("Synthetic", 1048577), AB + "-n 10", 1, LONG, REFUSED},
+      {"a data line of 1048577 characters", padded(E4, 1048577), AB + "-n 10", 1, LONG, ANY},
+      {"40 digits in a data line, read by columns and printed whole",
+       edited(E4, "1234567890123456789012345678901234567890\n"), AB + "-n 10", 0, "", HOLDS,
+       "\n12345678901234.0005678901234567890.00012\n"},
+      {"nan and inf read as absent", nanInf, AB + "-n 10", 0, "", SAME, BASE + " --blank 4:1:0,4:1:1,5:2:0"},
+      // The list of 2 satellites that is left reads the next data line as an epoch line.
+      {"a negative satellite count", edited("  1  8 28  0  2  0.0000000  0  2G", "  1  8 28  0  2  0.0000000  0 -2G"), AB + "-n 10", 1,
+       error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
+      {"100 observation types", edited(TYPES, "   100    L1    C1"), AB + "-n 10", 1,
+       "\n*** ERROR: The # / TYPES OF OBSERV record declares 100 observation types; at most 99 are supported.\n", REFUSED},
+      {"month 13 in an epoch line", edited("  1  8 28  0  3  0.0", "  1 13 28  0  3  0.0"), AB + "-n 10", 1,
+       synch("  2  1 28  0  3   0.000000 (6.962114e+08)", "  1  8 28  0  3   30.00000 (6.829922e+08)"), ANY},
+      {"the same time far apart", edited(epoch9, base().substr(base().find(epoch2), 81 + 2 * 33) + epoch9),
+       AB + "-n 10", 1, synch("  1  8 28  0  4   0.000000 (6.829922e+08)", "  1  8 28  0  1   0.000000 (6.829921e+08)"), ANY},
+      {"year 0 in TIME OF FIRST OBS", edited("  2001     8    28", "     0     8    28"), AB + "-n 10", 1,
+       "\n*** Error: Year in TIME OF FIRST OBS record is not four digits: 0.\n", REFUSED},
+      {"window start after its end", base(), AB + "-n 10 -s 20010828010000 -e 20010828000000", 0,
+       "\n*** Warning: No epoch lies inside the time window; the output file is empty.\n", EMPTY},
+      // A short run's output is written when the file is closed, after the loop has ended.
+      {"a full device, short run", base(), "-i a.obs -o /dev/full -n 10", 1, error("Unable to write file: /dev/full"), ANY},
+      {"a full device, long run", e2e::generate("--epochs 2000"), "-i a.obs -o /dev/full -n 10", 1,
+       error("Unable to write file: /dev/full"), ANY},
+      {"input that fails at its first read", "", "-i /proc/self/mem -o b.obs -n 10", 1,
+       error("Unable to read file: /proc/self/mem"), REFUSED},
+      // The header and the first epochs come with the first 64 KiB and are written; the next read fails.
+      {"input that fails part-way", e2e::generate("--epochs 400"),
+       e2e::withPreload(READ_FAULT) + "EPOFILL -i a.obs -o b.obs -n 10",
+       1, error("Unable to read file: a.obs"), HOLDS, "END OF HEADER"},
+      {"named pipe", "", "mkfifo pipe && EPOFILL -i pipe -o b.obs -n 10", 1, error("The input is not a regular file: pipe"), ANY},
+      {"/dev/null", "", "-i /dev/null -o b.obs -n 10", 1, error("The input is not a regular file: /dev/null"), REFUSED},
+      {"standard input from a pipe", base(), "cat a.obs | EPOFILL -i /dev/stdin -o b.obs -n 10", 1,
+       error("The input is not a regular file: /dev/stdin"), REFUSED},
+      {"standard input from a file", base(), "EPOFILL -i /dev/stdin -o b.obs -n 10 <a.obs", 0, "", SAME},
+  };
+  for (const Case& c : cases) runCase(c);
+}
+
+// Input is read through a buffer of fixed size: a day takes no more memory than an hour.
+TEST(Cli, MemoryDoesNotGrowWithTheInput) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitized build measures the sanitizer's memory";
+#endif
+  if (!e2e::exists("/usr/bin/time")) GTEST_SKIP() << "/usr/bin/time is not installed";
+  auto peakKiB = [](const std::string& options) {
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("a.obs"), e2e::generate(options));
+    EXPECT_EQ(e2e::runShell(scratch.dir(), "/usr/bin/time -f %M -o mem.txt " + shellCommand(AB + "-n 10")).status, 0);
+    return std::atol(e2e::readFile(scratch.path("mem.txt")).c_str());
+  };
+  const long hour = peakKiB("--epochs 120"), day = peakKiB("--epochs 2880");
+  EXPECT_LT(std::labs(day - hour), 2048) << "1 hour: " << hour << " KiB, 24 hours: " << day << " KiB";
 }
 
 // -V answers alone, whatever else the line holds, and opens nothing: the release number of the
 // build, then what it reads and what it writes, one line each.
-TEST_F(Cli, VersionReport) {
-  input(SMALL);
-  for (const Args& args : std::vector<Args>{{"-V"}, with(AB, {"-n", "10", "-V"}), {"-V", "-i", "missing.obs"}}) {
-    SCOPED_TRACE(commandLine(args));
-    const std::string before = snapshot();
-    Result r = run(args);
+TEST(Cli, VersionReport) {
+  for (const std::string& words : {"-V", "-i a.obs -o b.obs -n 10 -V", "-V -i missing.obs"}) {
+    SCOPED_TRACE(words);
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("a.obs"), base());
+    const std::string before = snapshot(scratch.dir());
+    const e2e::Result r = e2e::runShell(scratch.dir(), shellCommand(words));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     std::istringstream lines(r.out);
@@ -176,154 +292,7 @@ TEST_F(Cli, VersionReport) {
     EXPECT_EQ(writes.rfind("writes: RINEX ", 0), 0u) << writes;
     EXPECT_FALSE(std::getline(lines, more)) << more;
     EXPECT_EQ(r.out.back(), '\n');
-    EXPECT_TRUE(snapshot() == before);
-  }
-}
-
-// The increment, then -s, then -e, all before the input is opened; then the input, the rate,
-// the same-file check and the output. Opening an output that is the input would empty it.
-TEST_F(Cli, EntryChecksInOrder) {
-  input(SMALL);
-  shell("ln -s a.obs soft.obs && ln a.obs hard.obs && mkdir sub && ln -s ../a.obs sub/up.obs");
-  std::vector<Refusal> cases = {
-      {{"-i", "missing.obs", "-n", "0", "-s", "x"}, USAGE},
-      {missingInput({"-n", "0", "-s", "x"}), positive("0")},
-      {missingInput({"-n", "abc", "-s", "x"}), positive("0")},
-      {missingInput({"-n", "0x10", "-s", "x"}), positive("0")},
-      {missingInput({"-n", "-2147483649", "-s", "x"}), positive("-2147483649")},
-      {{"-n", "-5", "-i", "missing.obs", "-o", "b.obs"}, positive("-5")},
-      {missingInput({"-n", "5", "-e", "y", "-s", "x"}), badDate("x")},
-      {missingInput({"-n", "5", "-e", "y"}), badDate("y")},
-      {missingInput({"-n", "7"}), error("Unable to open file: missing.obs")},
-      {{"-i", "", "-o", "b.obs", "-n", "7"}, error("Unable to open file: ")},
-      {{"-i", longPath(HELD, 'm'), "-o", "b.obs", "-n", "7"}, error("Unable to open file: " + longPath(HELD, 'm'))},
-      {{"-i", "a.obs", "-o", "a.obs", "-n", "7"}, notDividing(" 7")},
-      {{"-i", "a.obs", "-o", "nodir/b.obs", "-n", "7"}, notDividing(" 7")},
-      {{"-i", "a.obs", "-o", ".", "-n", "10"}, error("Unable to open file: .")},
-  };
-  // Shorter than 12 characters, or a month outside 1-12.
-  for (std::string text : {"20010828000", "", "20010028000000", "20011328000000", "2001-1280000", "2001xx28000000"})
-    for (std::string option : {"-s", "-e"}) cases.push_back({missingInput({"-n", "10", option, text}), badDate(text)});
-  // Twelve characters and a month suffice: the run goes on to open the input.
-  for (std::string text : {"200108280000", "2001012800000", "2001 1280000000", "20011200000000xyz"})
-    cases.push_back({missingInput({"-n", "10", "-s", text, "-e", text}), error("Unable to open file: missing.obs")});
-  // The same file through any path or link.
-  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-           {"a.obs", "a.obs"}, {"a.obs", "./a.obs"}, {"a.obs", scratch.path("a.obs")}, {"a.obs", "soft.obs"},
-           {"a.obs", "hard.obs"}, {"soft.obs", "a.obs"}, {"hard.obs", "sub/up.obs"}, {"sub/../a.obs", "sub/up.obs"}})
-    cases.push_back({{"-i", in, "-o", out, "-n", "10"}, error("Output file is the same as the input file: " + out)});
-  expectRefused(cases);
-}
-
-TEST_F(Cli, NamesOf4095CharactersAreHeldWhole) {
-  std::size_t size = input(SMALL);
-  const std::string in = longPath(HELD, 'i'), out = longPath(HELD, 'o');
-  shell("mkdir -p " + e2e::quote(in.substr(0, in.rfind('/'))) + " " + e2e::quote(out.substr(0, out.rfind('/'))) +
-        " && cp a.obs " + e2e::quote(in));
-  Result r = run({"-i", in, "-o", out, "-n", "10"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, report(in, out, "10", size) + FULL_BAR + COMPLETE);
-  EXPECT_EQ(epochTimes(e2e::runShell(scratch.dir(), "cat " + e2e::quote(out)).out).size(), 28u);
-}
-
-// -s alone runs the window to 2100, -e alone from 1970; -s and -n of 4095 characters are read.
-TEST_F(Cli, TimeWindowFromStartOrEndAlone) {
-  struct Case { std::string start; Args args; std::size_t count; std::string first, last; };
-  const std::string z(HELD - 12, '0');
-  const std::vector<Case> cases = {
-      {"2099-12-31T23:50:00", {"-n", "30", "-s", "20991231235500"}, 10, " 99 12 31 23 55  0", " 99 12 31 23 59 30"},
-      {"1969-12-31T23:55:00", {"-n", "30", "-e", "19700101000500"}, 10, " 70  1  1  0  0  0", " 70  1  1  0  4 30"},
-      {"2001-08-28T00:00:00", {"-n", z + "0000000030", "-s", "200108280002" + z}, 16, "  1  8 28  0  2  0",
-       "  1  8 28  0  9 30"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.start);
-    input("--epochs 20 --sats 1 --types L1 --start " + c.start);
-    Result r = run(with(AB, c.args));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    std::vector<std::string> times = epochTimes(file("b.obs"));
-    ASSERT_EQ(times.size(), c.count);
-    EXPECT_EQ(times.front(), c.first + ".0000000");
-    EXPECT_EQ(times.back(), c.last + ".0000000");
-  }
-}
-
-// Standard output: nothing before the report; the report alone when the comments overflow; the
-// whole run when it goes on. The output file exists from the report on.
-TEST_F(Cli, SamplingRateAndIncrementMessages) {
-  struct Case { std::string generator, increment; int status; std::string err; };
-  const Case cases[] = {
-      {"--skip 1", "10", 1,
-       "\n*** ERROR: Sampling rate (60) is not the same as that specified in \nthe header INTERVAL record.\n"},
-      {"--no-interval-record --interval 15", "5", 0, NO_INTERVAL_WARNING},
-      {"", "7", 1, notDividing(" 7")},
-      {"", "60", 1, notDividing("60")},
-      // Wider numbers take the room of the blanks after them: the lines stay 60 characters.
-      {"--interval 1000", "1000", 0, ""},
-      {"--interval 65535", "65535", 0, ""},
-      {"--interval 3600", "1200", 0, ""},
-      {"--interval 0", "1", 1, outOfRange("0")},
-      {"--interval 65536 --no-interval-record", "1", 1, NO_INTERVAL_WARNING + outOfRange("65536")},
-      {"--interval -30 --no-interval-record", "1", 1, NO_INTERVAL_WARNING + outOfRange("-30")},
-      {"--epochs 1", "10", 1, FEWER_THAN_TWO},
-      {"--epochs 1 --no-interval-record", "10", 1, FEWER_THAN_TWO},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.generator + " -n " + c.increment);
-    std::size_t size = input("--sats 1 --types L1,C1 " + c.generator);
-    std::remove(scratch.path("b.obs").c_str());
-    Result r = run(with(AB, {"-n", c.increment}));
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err, c.err);
-    const std::string head = report("a.obs", "b.obs", c.increment, size);
-    if (c.status == 0) {
-      EXPECT_EQ(r.out, head + FULL_BAR + COMPLETE);
-      // The computed rate is the one the comments give.
-      const std::string rate = c.generator.substr(c.generator.rfind(' ') + 1);
-      char comments[256];
-      std::snprintf(comments, sizeof comments, "%-60sCOMMENT             \n%-60sCOMMENT             \n",
-                    ("    The input sample rate was" + std::string(rate.size() < 3 ? 3 - rate.size() : 0, ' ') + rate +
-                     " seconds.").c_str(),
-                    ("    The interpolation interval is" + std::string(c.increment.size() < 3 ? 3 - c.increment.size() : 0, ' ') +
-                     c.increment + " seconds.").c_str());
-      EXPECT_NE(file("b.obs").find(comments), std::string::npos) << comments;
-    } else if (c.err == PROGRAM_ERROR) {
-      EXPECT_EQ(r.out, head);
-      EXPECT_TRUE(e2e::exists(scratch.path("b.obs")));
-      EXPECT_EQ(file("b.obs"), "");
-    } else {
-      EXPECT_EQ(r.out, "");
-      EXPECT_FALSE(e2e::exists(scratch.path("b.obs")));
-    }
-  }
-}
-
-// The signal is sent once the meter is drawn; a run that ended first is retried on a bigger input.
-TEST_F(Cli, Signals) {
-  for (auto [name, message] : std::vector<std::pair<std::string, std::string>>{
-           {"INT", "User interrupt."}, {"TERM", "External termination signal."}}) {
-    SCOPED_TRACE(name);
-    std::string head;
-    Result r{0, "", ""};
-    for (int epochs = 4000; epochs <= 64000 && r.status == 0 && r.err.empty(); epochs *= 2) {
-      head = report("big.obs", "out.obs", "1", input("--epochs " + std::to_string(epochs), "big.obs"));
-      e2e::runShell(scratch.dir(),
-                    "sh -c 'rm -f run.out run.err run.status; " + std::string(EPOFILL_BINARY) +
-                        " -i big.obs -o out.obs -n 1 >run.out 2>run.err & pid=$!; i=0; "
-                        "while [ $i -lt 2000 ] && ! grep -qs Completed run.out; do sleep 0.005; i=$((i+1)); done; "
-                        "kill -" + name + " $pid; wait $pid; echo $? >run.status'");
-      r = {std::atoi(file("run.status").c_str()), file("run.out"), file("run.err")};
-    }
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "\n*** ERROR: System error occurred: " + message + "\n");
-    // The report, the scale and some marks, and nothing from the handler.
-    EXPECT_GE(r.out.size(), head.size());
-    EXPECT_EQ(r.out, (head + FULL_BAR).substr(0, r.out.size()));
-    const std::string output = file("out.obs");
-    if (!output.empty()) {
-      EXPECT_EQ(output.back(), '\n');  // whole lines only
-    }
+    EXPECT_TRUE(snapshot(scratch.dir()) == before);
   }
 }
 

@@ -26,33 +26,22 @@ struct ExpectedCase {
   int status;
 };
 
+// The generated runs below check what a model can tell; these pin the exact text of a few runs.
 const ExpectedCase kExpectedCases[] = {
-    {"no_epoch_in_window", "--epochs 9 --sats 2 --types L1,C1 --strip", "-n 10 -s 20010828010000", 0},
-    // Fewer than eight accepted: the originals (and the event after one) are copied.
-    {"seven_epochs", "--epochs 7 --sats 2 --types L1,C1 --strip --events 2:4:1", "-n 10", 0},
-    {"one_epoch_in_window", "--epochs 9 --sats 2 --types L1,C1 --strip", "-n 10 -s 20010828000200 -e 20010828000230",
-     0},
     // All eight written, 7 gaps filled; G1 lacks L2 in epoch 3 and G2 epoch 5.
     {"eight_epochs", "--epochs 8 --sats 3 --types L1,L2,C1 --strip --blank 3:1:1 --drop 5:2", "-n 15", 0},
-    {"nine_epochs_n10", "--epochs 9 --sats 2 --types L1,C1 --clock", "-n 10", 0},
     // The 60 s gap stays empty, its neighbours are filled; -t lists.
     {"twenty_missing_11th", "--epochs 20 --sats 2 --types L1,C1 --strip --skip 10", "-n 15 -t", 0},
     // Equal times after the first accepted epoch: the error after 5 originals and 5 new epochs.
     {"out_of_synch", "--start 2001-08-28T12:26:00 --epochs 12 --sats 2 --types L1 --strip --repeat 9", "-n 15", 1},
     // Also checked past the window's end (the epoch at the end itself is not accepted).
-    {"out_of_synch_after_window_end", "--epochs 12 --sats 2 --types L1 --strip --repeat 10", "-n 30 -e 20010828000500",
-     1},
+    {"out_of_synch_after_window_end", "--epochs 12 --sats 2 --types L1 --strip --repeat 10", "-n 30 -e 20010828000500", 1},
     // Equal times before the start are not checked; start accepted, end not; -n = rate copies.
-    {"window_bounds", "--epochs 13 --sats 2 --types L1,C1 --strip --repeat 1",
-     "-n 30 -s 20010828000100 -e 20010828000530", 0},
+    {"window_bounds", "--epochs 13 --sats 2 --types L1,C1 --strip --repeat 1", "-n 30 -s 20010828000100 -e 20010828000530", 0},
     // Events before the first epoch, after an epoch before the start (dropped), mid-file, flag 6,
     // after the last accepted epoch, after the epoch at the window's end (dropped).
     {"events", "--epochs 12 --sats 2 --types L1,C1 --strip --events=-1:4:2,0:4:1,4:4:2,6:6:1,10:4:1,11:4:1",
      "-n 15 -s 20010828000030 -e 20010828000530", 0},
-    // Only the first and last gaps are regular.
-    {"fourteen_satellites", "--epochs 15 --sats 14 --types L1 --strip --skip 2,4,6,8,10,12", "-n 15", 0},
-    {"twelve_types", "--epochs 15 --sats 2 --types L1,L2,C1,P1,P2,D1,D2,T1,T2,S1,S2,C2 --strip --skip 2,4,6,8,10,12",
-     "-n 15", 0},
 };
 
 class ExpectedRun : public testing::TestWithParam<ExpectedCase> {};
