@@ -274,7 +274,7 @@ TEST(Cli, MemoryDoesNotGrowWithTheInput) {
 // -V answers alone, whatever else the line holds, and opens nothing: the release number of the
 // build, then what it reads and what it writes, one line each.
 TEST(Cli, VersionReport) {
-  for (const std::string& words : {"-V", "-i a.obs -o b.obs -n 10 -V", "-V -i missing.obs"}) {
+  for (const std::string words : {"-V", "-i a.obs -o b.obs -n 10 -V", "-V -i missing.obs"}) {
     SCOPED_TRACE(words);
     e2e::Scratch scratch;
     e2e::writeFile(scratch.path("a.obs"), base());
