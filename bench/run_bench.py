@@ -5,11 +5,13 @@
 
 Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS satellites, types
 L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
-of the same kind with -n 1; and `cat` of a file as large as the day output into a new file on the
-same disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory and
-the ratio of the day run to the baseline. Then the day file with -n 1 written as .gz, .crx and .crx.gz:
-sizes, seconds and the ratio of each to (plain run + `gzip -1` of the plain output), all measured in
-this run.
+of the same kind with -n 1; the day file read from its gzip form and from its Compact RINEX + gzip
+form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15; the cases take
+turns run after run. Then `cat` of a file as large as the day output into a new file on the same
+disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory, the
+ratio of the day run to the baseline and, in processor time, of each stored form's run to the plain
+file's. Then the day file with -n 1 written as .gz, .crx and .crx.gz: sizes, seconds and the ratio of
+each to (plain run + `gzip -1` of the plain output), all measured in this run.
 """
 import argparse
 import os
@@ -30,9 +32,26 @@ def build():
     out = os.path.join(ROOT, "build-bench")
     subprocess.run(["cmake", "-S", ROOT, "-B", out, "-DCMAKE_BUILD_TYPE=Release", "-DEPOFILL_TESTS=OFF",
                     "-DEPOFILL_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", out, "-j2", "--target", "epofill", "bench_core"], check=True,
+    subprocess.run(["cmake", "--build", out, "-j2", "--target", "epofill", "bench_core", "crx_encode"], check=True,
                    stdout=subprocess.DEVNULL)
     return os.path.join(out, "driver", "epofill")
+
+
+def stored_forms(work, plain):
+    """The day file as gzip and as Compact RINEX + gzip, made once."""
+    gz = plain + ".gz"
+    crx_gz = os.path.join(work, "day.crx.gz")
+    if not os.path.exists(gz):
+        with open(plain, "rb") as src, open(gz, "wb") as dst:
+            subprocess.run(["gzip", "-c"], stdin=src, stdout=dst, check=True)
+    if not os.path.exists(crx_gz):
+        encoder = os.path.join(ROOT, "build-bench", "bench", "crx_encode")
+        with open(plain, "rb") as src, open(crx_gz, "wb") as dst:
+            enc = subprocess.Popen([encoder], stdin=src, stdout=subprocess.PIPE)
+            subprocess.run(["gzip", "-c"], stdin=enc.stdout, stdout=dst, check=True)
+            if enc.wait() != 0:
+                raise SystemExit("crx_encode failed")
+    return gz, crx_gz
 
 
 def generate(path, epochs):
@@ -43,15 +62,18 @@ def generate(path, epochs):
 
 
 def timed(command):
-    """Wall seconds and peak resident memory (KiB) of one child process."""
+    """Wall seconds, peak resident memory (KiB) and processor seconds (user + system) of one child process."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     before = time.perf_counter()
     proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
     seconds = time.perf_counter() - before
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime - usage.ru_utime + after.ru_stime - usage.ru_stime
     if proc.returncode != 0:
         raise SystemExit(f"failed: {' '.join(command)}\n{proc.stderr}")
     peak = int(proc.stderr.strip().splitlines()[-1])
-    return seconds, peak
+    return seconds, peak, cpu
 
 
 def count_epochs(path):
@@ -81,29 +103,38 @@ def main():
         if not os.path.exists(path):
             generate(path, epochs)
 
+    day_gz, day_crx_gz = stored_forms(work, os.path.join(work, "day.obs"))
+    inputs = {"day.gz": day_gz, "day.crx.gz": day_crx_gz}
+    files["day.gz"] = files["day.crx.gz"] = files["day"]
     cases = [("day -n 1", "day", 1, ".out"), ("day -n 5", "day", 5, ".out"), ("day -n 15", "day", 15, ".out"),
              ("7 days -n 1", "week", 1, ".out"), ("1 hour -n 1", "hour", 1, ".out"),
              ("day -n 1 .gz", "day", 1, ".obs.gz"), ("day -n 1 .crx", "day", 1, ".crx"),
-             ("day -n 1 .crx.gz", "day", 1, ".crx.gz")]
+             ("day -n 1 .crx.gz", "day", 1, ".crx.gz"),
+             ("day.gz -n 1", "day.gz", 1, ".out"), ("day.crx.gz -n 1", "day.crx.gz", 1, ".out"),
+             ("day.gz -n 15", "day.gz", 15, ".out"), ("day.crx.gz -n 15", "day.crx.gz", 15, ".out")]
     rows = []
     sizes = {}
     day_output = None
-    for label, name, n, suffix in cases:
-        src = os.path.join(work, f"{name}.obs")
-        dst = os.path.join(work, f"{name}-n{n}{suffix}")
-        runs = []
-        for _ in range(a.reps):
+    # The cases take turns, run after run, so that a busy spell of the machine weighs on all alike.
+    runs = {label: [] for label, *_ in cases}
+    for _ in range(a.reps):
+        for label, name, n, suffix in cases:
+            src = inputs.get(name, os.path.join(work, f"{name}.obs"))
+            dst = os.path.join(work, f"{name}-n{n}{suffix}")
             # A new file each time, like the baseline: emptying the last run's output would be timed too.
             if os.path.exists(dst):
                 os.remove(dst)
-            runs.append(timed([binary, "-i", src, "-o", dst, "-n", str(n)]))
-        seconds = statistics.median(r[0] for r in runs)
-        peak = max(r[1] for r in runs)
+            runs[label].append(timed([binary, "-i", src, "-o", dst, "-n", str(n)]))
+    for label, name, n, suffix in cases:
+        dst = os.path.join(work, f"{name}-n{n}{suffix}")
+        seconds = statistics.median(r[0] for r in runs[label])
+        peak = max(r[1] for r in runs[label])
         in_epochs = files[name]
         out_epochs = count_epochs(dst) if suffix == ".out" else rows[0][6]
         out_mb = os.path.getsize(dst) / 1e6
         sizes[label] = out_mb
-        rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs))
+        cpu = statistics.median(r[2] for r in runs[label])
+        rows.append((label, seconds, out_mb / seconds, in_epochs / seconds, out_epochs / seconds, peak, out_epochs, cpu))
         if label == "day -n 1":
             day_output = dst
 
@@ -134,7 +165,7 @@ def main():
         pass
     print(f"processor: {cpu}; {os.cpu_count()} cores; medians of {a.reps} runs")
     print(f"{'case':<18}{'seconds':>9}{'out MB/s':>10}{'in ep/s':>11}{'out ep/s':>12}{'peak MiB':>10}")
-    for label, seconds, mbs, ies, oes, peak, _ in rows:
+    for label, seconds, mbs, ies, oes, peak, *_ in rows:
         print(f"{label:<18}{seconds:9.3f}{mbs:10.1f}{ies:11.0f}{oes:12.0f}{peak / 1024:10.1f}")
     print(f"{'cat (baseline)':<18}{base_seconds:9.3f}{base_mb / base_seconds:10.1f}{'':>11}{'':>12}"
           f"{max(r[1] for r in base) / 1024:10.1f}")
@@ -150,6 +181,12 @@ def main():
     per_day = rows[0][1] / rows[0][6]
     per_week = rows[3][1] / rows[3][6]
     print(f"time per output epoch, 7 days / day: {per_week / per_day:.3f}")
+    # Processor time: on a shared machine the wall time of the short runs varies too much to compare.
+    cpu_of = {row[0]: row[7] for row in rows}
+    for n in (1, 15):
+        for form in ("day.gz", "day.crx.gz"):
+            print(f"{form} -n {n} / day -n {n}, processor time: {cpu_of[f'{form} -n {n}'] * 1000:.1f} ms / "
+                  f"{cpu_of[f'day -n {n}'] * 1000:.1f} ms = {cpu_of[f'{form} -n {n}'] / cpu_of[f'day -n {n}']:.3f}")
     if not a.keep:
         shutil.rmtree(work)
 

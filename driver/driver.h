@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gpstime/gpstime.h"
 #include "rinex/rinex.h"
@@ -22,7 +23,8 @@ struct RunSettings {
   int32_t increment = 0;
   bool listEpochs = false;
   bool arcAware = false;  // -a: interpolate each satellite's arcs, never across a break
-  uint64_t inputSize = 0;
+  uint64_t inputSize = 0;       // bytes of the input as stored,
+  bool inputSizeKnown = true;   // when known (not for a pipe)
 
   uint16_t samplingRate = 0;
   uint16_t epochsPerGap = 0;
@@ -30,19 +32,29 @@ struct RunSettings {
   GpsTime windowEnd;
   RINEXHeader inputHeader;
   RINEXHeader outputHeader;
+
+  // The records read while establishing the sampling rate (the first two observation epochs and
+  // the event records before and between them), each with the input position after it: the run
+  // takes them first, then reads on, so that the input is read once.
+  struct HeldRecord {
+    RINEXEpoch record;
+    uint64_t position = 0;
+  };
+  std::vector<HeldRecord> heldRecords;
 };
 
 // The whole program; returns the exit status of a completed run (fatal paths end the process).
 int epofillMain(int argc, char** argv);
 
-// Reads the header and the first two epochs; fixes samplingRate and epochsPerGap.
-void establishSamplingRate(LineReader& input, RunSettings& run);
-// Reads the header again from the rewound input, starts the progress meter, builds the time
-// window and the output header.
-void prepareRun(LineReader& input, RunSettings& run);
-// Writes the output header, the original epochs and the interpolated ones; returns at the end
-// of the input after "Interpolation complete.".
-void runInterpolation(LineReader& input, OutputFile& output, RunSettings& run);
+// Reads the header and the first two observation epochs, keeping them; fixes samplingRate and
+// epochsPerGap.
+void establishSamplingRate(LineSource& input, RunSettings& run);
+// Starts the progress meter, builds the time window, and completes the output header from the
+// header as read.
+void prepareRun(RunSettings& run);
+// Writes the output header, the original epochs and the interpolated ones, from the held records
+// and then the rest of the input; returns at its end after "Interpolation complete.".
+void runInterpolation(LineSource& input, OutputFile& output, RunSettings& run);
 
 // The length of a gap between two epochs in whole seconds (rounded to 0.1 s, then truncated).
 int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -46,11 +47,12 @@ void checkDateText(const std::string& text) {
   fatalExit();
 }
 
-// Through any path or link: opening the output would empty the input.
-bool sameFile(const std::string& inputName, const std::string& outputName) {
-  struct stat in {}, out {};
-  if (::stat(inputName.c_str(), &in) != 0 || ::stat(outputName.c_str(), &out) != 0) return false;
-  return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+// Through any path or link, or standard input redirected from it: opening the output would empty
+// the input.
+bool sameFile(const InputOrigin& input, const std::string& outputName) {
+  struct stat out {};
+  if (!input.regularFile || ::stat(outputName.c_str(), &out) != 0) return false;
+  return input.device == static_cast<uint64_t>(out.st_dev) && input.inode == static_cast<uint64_t>(out.st_ino);
 }
 
 int run(int argc, char** argv) {
@@ -92,15 +94,11 @@ int run(int argc, char** argv) {
   if (foundStart) checkDateText(run.startText);
   if (foundEnd) checkDateText(run.endText);
 
-  LineReader input;
-  if (!input.open(run.inputFileName)) cannotOpen(run.inputFileName);
-  if (!input.isRegularFile()) {
-    consoleErr("*** ERROR: The input is not a regular file: " + run.inputFileName + "\n");
-    fatalExit();
-  }
-  establishSamplingRate(input, run);
+  InputOrigin origin;
+  std::unique_ptr<LineSource> input = openInput(run.inputFileName, origin);
+  establishSamplingRate(*input, run);
 
-  if (run.outputFileName != "-" && sameFile(run.inputFileName, run.outputFileName)) {
+  if (run.outputFileName != "-" && sameFile(origin, run.outputFileName)) {
     consoleErr("*** ERROR: Output file is the same as the input file: " + run.outputFileName + "\n");
     fatalExit();
   }
@@ -111,13 +109,13 @@ int run(int argc, char** argv) {
   consoleOut("        Input File Name: " + run.inputFileName + "\n");
   consoleOut("       Output File Name: " + run.outputFileName + "\n");
   consoleOut("Interpolation Increment: " + std::to_string(run.increment) + "\n");
-  run.inputSize = input.measureSize();
-  consoleOut("        Input File size: " + std::to_string(run.inputSize) + "\n");
+  run.inputSizeKnown = origin.sizeKnown;
+  run.inputSize = origin.size;
+  consoleOut("        Input File size: " + (origin.sizeKnown ? std::to_string(origin.size) : "unknown") + "\n");
 
-  prepareRun(input, run);
-  runInterpolation(input, output, run);
+  prepareRun(run);
+  runInterpolation(*input, output, run);
   output.close();
-  input.close();
   return 0;
 }
 

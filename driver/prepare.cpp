@@ -25,6 +25,17 @@ std::string formatted(const char* format, long long value) {
   return text;
 }
 
+// The next observation epoch, kept with the event records before it, which take no part in the rate.
+bool readObservationEpoch(LineSource& input, RunSettings& run) {
+  for (;;) {
+    RunSettings::HeldRecord held;
+    if (!readEpoch(input, run.inputHeader, held.record)) return false;
+    held.position = input.position();
+    run.heldRecords.push_back(std::move(held));
+    if (!run.heldRecords.back().record.isEvent()) return true;
+  }
+}
+
 // One added comment line of exactly 60 characters: a number wider than its three columns takes
 // the room of the blanks after it.
 template <typename Value>
@@ -36,12 +47,6 @@ std::string commentLine(const char* format, Value value) {
   return text;
 }
 
-// The next observation epoch; event records take no part in the rate.
-bool readObservationEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
-  while (readEpoch(input, header, epoch))
-    if (!epoch.isEvent()) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -49,18 +54,21 @@ int64_t gapSeconds(const GpsTime& later, const GpsTime& earlier) {
   return wholeSeconds(secondsDifference(later, earlier));
 }
 
-void establishSamplingRate(LineReader& input, RunSettings& run) {
+void establishSamplingRate(LineSource& input, RunSettings& run) {
   readHeader(input, run.inputHeader);
+  // The output header starts as the header read: a type list in the events read on changes the
+  // input header for the epochs after it, and the output header only where the run meets it.
+  run.outputHeader = run.inputHeader;
   int64_t rate = run.inputHeader.interval;
 
-  RINEXEpoch epoch;
+  run.heldRecords.clear();
   int epochs = 0;
   GpsTime first, second;
-  if (readObservationEpoch(input, run.inputHeader, epoch)) {
-    first = epoch.time;
+  if (readObservationEpoch(input, run)) {
+    first = run.heldRecords.back().record.time;
     ++epochs;
-    if (readObservationEpoch(input, run.inputHeader, epoch)) {
-      second = epoch.time;
+    if (readObservationEpoch(input, run)) {
+      second = run.heldRecords.back().record.time;
       ++epochs;
     }
   }
@@ -109,13 +117,12 @@ GpsTime windowTime(const std::string& text) {
   return gpsTimeFromCalendar(t);
 }
 
-void prepareRun(LineReader& input, RunSettings& run) {
-  readHeader(input, run.inputHeader);
-  progress_init("Progress:", static_cast<int64_t>(run.inputSize));
+void prepareRun(RunSettings& run) {
+  // An unknown size gives the meter no parts: it is drawn whole at the end of the run.
+  progress_init("Progress:", run.inputSizeKnown ? static_cast<int64_t>(run.inputSize) : 0);
   run.windowEnd = windowTime(run.endText);
   run.windowStart = windowTime(run.startText);
 
-  run.outputHeader = run.inputHeader;
   RINEXHeader& out = run.outputHeader;
   out.interval = run.increment;
   out.comments += "*** Observation values in this file have been interpolated. ";

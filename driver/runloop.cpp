@@ -96,20 +96,29 @@ class EpochWindow {
 
 class RunLoop {
  public:
-  RunLoop(LineReader& input, OutputFile& output, RunSettings& run)
+  RunLoop(LineSource& input, OutputFile& output, RunSettings& run)
       : input_(input), output_(output), run_(run) {}
 
   void run() {
-    while (readEpoch(input_, run_.inputHeader, current_)) {
-      if (current_.isEvent())
-        placeEvent();
-      else
-        acceptEpoch();
+    for (RunSettings::HeldRecord& held : run_.heldRecords) {
+      std::swap(current_, held.record);
+      take(held.position);
     }
+    run_.heldRecords.clear();
+    while (readEpoch(input_, run_.inputHeader, current_)) take(input_.position());
     finish();
   }
 
  private:
+  // position: of the input after the record.
+  void take(uint64_t position) {
+    position_ = position;
+    if (current_.isEvent())
+      placeEvent();
+    else
+      acceptEpoch();
+  }
+
   // Event records follow the observation epoch before them; those before the first
   // observation epoch follow the header; those after an epoch outside the window go with it.
   // An event that changes what is observed (the antenna moves, a new site, a new list of
@@ -147,7 +156,7 @@ class RunLoop {
     if (current_.missingSatellites > 0)
       consoleErr("\n*** Warning: The input ends inside the epoch of " + timeText(time) + "; the values of its last " +
                  std::to_string(current_.missingSatellites) + " satellites are missing.\n");
-    if (!run_.listEpochs) progress_update(static_cast<int64_t>(input_.position()));
+    if (!run_.listEpochs && run_.inputSizeKnown) progress_update(static_cast<int64_t>(position_));
     ++acceptedCount_;
     if (!seenAccepted_) {
       seenAccepted_ = true;
@@ -205,6 +214,7 @@ class RunLoop {
   }
 
   void finish() {
+    if (!run_.listEpochs && !run_.inputSizeKnown) progress_update(0);  // a meter of no parts: whole
     if (seenAccepted_)
       finishSegment(false);
     else
@@ -255,10 +265,11 @@ class RunLoop {
     }
   }
 
-  LineReader& input_;
+  LineSource& input_;
   OutputFile& output_;
   RunSettings& run_;
   RINEXEpoch current_;
+  uint64_t position_ = 0;
   EpochWindow window_;
   RINEXEpoch generated_;  // the new epoch being written, reused
   GapGenerator generator_;
@@ -277,7 +288,7 @@ class RunLoop {
 
 }  // namespace
 
-void runInterpolation(LineReader& input, OutputFile& output, RunSettings& run) {
+void runInterpolation(LineSource& input, OutputFile& output, RunSettings& run) {
   RunLoop loop(input, output, run);
   loop.run();
 }

@@ -70,7 +70,7 @@ namespace fuzz {
 
 // After a run that ended normally: every byte of the input was read, and the output holds whole
 // lines only.
-inline void checkWholeInputAndLines(const LineReader& input, std::size_t inputSize, const OutputFile& output) {
+inline void checkWholeInputAndLines(const LineSource& input, std::size_t inputSize, const OutputFile& output) {
   FUZZ_CHECK(input.position() == inputSize);
   const std::string text = output.contents();
   FUZZ_CHECK(text.empty() || text.back() == '\n');

@@ -6,6 +6,8 @@
 #   DIR/run       one byte choosing increment and window (see fuzz_run.cpp), then a whole file
 #   DIR/crx_decode     Compact RINEX 1.0 and 3.0 files
 #   DIR/crx_roundtrip  bytes from which fuzz_crx_roundtrip builds its epochs
+#   DIR/input     a whole file as stored: plain, compressed (gzip, compress, bzip2, xz, zstd),
+#                 Compact RINEX (from ../shared/data/crx when present), compressed Compact RINEX
 # Seeds come from tools/gen_rinex.py and, when the folders exist, from ../shared/data/rinex,
 # ../shared/data/crx and ../shared/data/rinex3 (copied here at run time only; those files never
 # enter the repository).
@@ -17,9 +19,10 @@ if [ $# -ne 1 ]; then
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$1"
-mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run" "$out/crx_decode" "$out/crx_roundtrip"
+mkdir -p "$out/header" "$out/epoch" "$out/scanargs" "$out/run" "$out/crx_decode" "$out/crx_roundtrip" "$out/input"
 gen="$root/tools/gen_rinex.py"
 shared="$root/../shared/data/rinex"
+shared_crx="$root/../shared/data/crx"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 
@@ -135,6 +138,26 @@ if [ -d "$shared" ]; then
   done
 fi
 
+# Stored forms for the layered reader: each compressor that is installed, on a small file; Compact
+# RINEX files (the first 8 KiB), plain and compressed.
+stored_forms() {  # name, file
+  local name="$1" file="$2" tool
+  cp "$file" "$out/input/$name"
+  for tool in "gzip -c:gz" "compress -c:Z" "bzip2 -c:bz2" "xz -c:xz" "zstd -q -c:zst"; do
+    command -v "${tool%% *}" >/dev/null || continue
+    ${tool%%:*} <"$file" >"$out/input/$name.${tool##*:}" || rm -f "$out/input/$name.${tool##*:}"
+  done
+}
+python3 "$gen" --epochs 12 --sats 4 >"$tmp/small.obs"
+stored_forms plain "$tmp/small.obs"
+if [ -d "$shared_crx" ]; then
+  for f in "$shared_crx"/*; do
+    case "$f" in *.[0-9][0-9][dD]) ;; *) continue ;; esac
+    head -c 8192 "$f" >"$tmp/crx"
+    stored_forms "crx-$(basename "$f")" "$tmp/crx"
+  done
+fi
+
 # Compact RINEX: two small files written by the encoder (events, a clock that stops, satellites
 # that leave, a missing value), the real files cut at 64 KiB, and byte strings for the round trip.
 cat >"$out/crx_decode/small-1.0" <<'CRX'
@@ -197,6 +220,6 @@ for k in 0 1 2 3 4 5 6 7; do
     >"$out/crx_roundtrip/random-$k"
 done
 
-for d in header epoch scanargs run crx_decode crx_roundtrip; do
+for d in header epoch scanargs run crx_decode crx_roundtrip input; do
   echo "$d: $(find "$out/$d" -type f | wc -l) seeds"
 done

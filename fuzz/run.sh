@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a while on the seed corpus.
-#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch scanargs run crx_decode crx_roundtrip
+#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch scanargs run crx_decode crx_roundtrip input
 # Build folder: $EPOFILL_FUZZ_BUILD (default build-fuzz). In it: fuzz-seeds/ (rewritten every
 # time), fuzz-corpus/TARGET/ (grows from run to run), fuzz-logs/TARGET.log, and
 # fuzz-findings/TARGET/ with the input of any crash, leak, timeout or out-of-memory.
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header epoch scanargs run crx_decode crx_roundtrip)
+[ ${#targets[@]} -gt 0 ] || targets=(header epoch scanargs run crx_decode crx_roundtrip input)
 build="${EPOFILL_FUZZ_BUILD:-build-fuzz}"
 
 if ! command -v clang++ >/dev/null; then
@@ -35,6 +35,7 @@ max_len() {
     run) echo 32768 ;;
     crx_decode) echo 16384 ;;
     crx_roundtrip) echo 8192 ;;
+    input) echo 16384 ;;
   esac
 }
 

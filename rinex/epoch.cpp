@@ -81,7 +81,7 @@ void appendVerbatim(std::string& text, std::string_view line) {
   text.push_back('\n');
 }
 
-void readEventRecord(LineReader& input, const RINEXHeader& header, RINEXEpoch& epoch, int count) {
+void readEventRecord(LineSource& input, const RINEXHeader& header, RINEXEpoch& epoch, int count) {
   long long lines = count;
   if (epoch.epochFlag == CYCLE_SLIP_FLAG)
     lines = continuationLines(count) + static_cast<long long>(count) * linesPerSatellite(header.dataTypeCount());
@@ -112,7 +112,7 @@ void initEpoch(RINEXEpoch& epoch) {
   epoch.newTypeList = false;
 }
 
-int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch) {
+int16_t readEpoch(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch) {
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;

@@ -179,6 +179,15 @@ void readSatelliteEntry(std::string_view line, RINEXHeader& header, int& linesOf
   }
 }
 
+// A line that is no header record may be any bytes at all: shown printable and short.
+std::string shownLine(std::string_view line) {
+  constexpr std::size_t SHOWN_COLUMNS = 80;
+  std::string shown(line.substr(0, SHOWN_COLUMNS));
+  for (char& c : shown)
+    if (c < 0x20 || c > 0x7e) c = '?';
+  return shown;
+}
+
 // A comment may quote any label in its text; the label in columns 61-80 is what counts.
 bool isCommentLine(std::string_view line) {
   return fieldText(line, HEADER_TEXT_COLUMNS + 1, 7) == "COMMENT";
@@ -190,7 +199,7 @@ double versionNumber(const RINEXHeader& header) { return parseCReal(header.versi
 
 void initHeader(RINEXHeader& header) { header = RINEXHeader(); }
 
-void readHeader(LineReader& input, RINEXHeader& header) {
+void readHeader(LineSource& input, RINEXHeader& header) {
   initHeader(header);
   bool present[RECORD_COUNT] = {};
   int typeLines = 0;
@@ -206,7 +215,7 @@ void readHeader(LineReader& input, RINEXHeader& header) {
       }
     }
     if (record == RECORD_COUNT) {
-      consoleErr("Invalid header record: \n" + line + "\n");
+      consoleErr("Invalid header record: \n" + shownLine(line) + "\n");
       fatalExit();
     }
     present[record] = true;

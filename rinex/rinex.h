@@ -61,39 +61,85 @@ void pollTerminationSignal();
 void setTerminationReporter(void (*reporter)(int signalNumber));
 
 // ---------------------------------------------------------------------------------------------
-// Line input from a file descriptor or from memory. Line ends (LF, or CR LF) are not kept.
+// Line input. The header and epoch readers take lines from a LineSource; behind it the input may
+// be a file, standard input, a pipe or memory, compressed or not, RINEX or Compact RINEX text.
+// Line ends (LF, or CR LF) are not kept.
 
-class LineReader {
+class LineSource {
  public:
-  LineReader() = default;
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
-  ~LineReader();
+  LineSource() = default;
+  LineSource(const LineSource&) = delete;
+  LineSource& operator=(const LineSource&) = delete;
+  virtual ~LineSource() = default;
 
-  // Opens a regular file. Returns false (errno set) when it cannot be opened or is a folder.
+  // The next line, as a view that stays valid until the next read; false at the end of the input.
+  // A read or decoding error is fatal.
+  virtual bool nextLine(std::string_view& line) = 0;
+  // Bytes of the stored input (compressed, when it is) consumed so far.
+  virtual uint64_t position() const = 0;
+  virtual const std::string& name() const = 0;
+
+  // The same as nextLine, copied.
+  bool readLine(std::string& line);
+};
+
+// What is known of the input as stored.
+struct InputOrigin {
+  bool sizeKnown = false;  // a regular file (or memory): its size in bytes is `size`
+  uint64_t size = 0;
+  bool regularFile = false;  // then device and inode identify it
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+// Opens the input of this name ("-" is standard input) and stacks the layers its content needs:
+// decompression (gzip, compress, bzip2, xz, zstd, by the first bytes) and Compact RINEX decoding
+// (by the first line). A folder, a device or a terminal is refused; every failure is fatal.
+std::unique_ptr<LineSource> openInput(const std::string& name, InputOrigin& origin);
+// The same layers over bytes in memory, which must outlive the source.
+std::unique_ptr<LineSource> openInputMemory(std::string_view bytes);
+
+// The plain layer: lines of a file descriptor or of memory, or of the decompressed stream of
+// either once startDecompression() has been called.
+class LineReader : public LineSource {
+ public:
+  LineReader();
+  ~LineReader() override;
+
+  // Opens a file ("-": standard input). Returns false (errno set) when it cannot be opened or is a
+  // folder; a FIFO is opened once a writer has opened it.
   bool open(const std::string& name);
-  bool isRegularFile() const { return regular_; }
   void openMemory(std::string_view text);
   void close();
+  // From the open descriptor: whether it is a regular file, a FIFO or pipe (else a device), and
+  // what is known of it as stored.
+  bool isReadable() const { return readable_; }
+  const InputOrigin& origin() const { return origin_; }
 
-  // False at the end of the input. A read error is fatal ("Unable to read file").
-  bool readLine(std::string& line);
-  // The same, as a view into the reader's buffer that stays valid until the next read.
-  bool nextLine(std::string_view& line);
-  // Bytes of the input consumed by the lines read so far.
-  uint64_t position() const { return position_; }
-  // Size in bytes; the position goes back to the first byte.
-  uint64_t measureSize();
-  void rewind();
-  const std::string& name() const { return name_; }
+  bool nextLine(std::string_view& line) override;
+  uint64_t position() const override;
+  const std::string& name() const override { return name_; }
+
+  // The next n bytes of the input, read but not consumed (fewer at its end).
+  std::string_view peekBytes(std::size_t n);
+  // The next line without consuming it.
+  bool peekLine(std::string_view& line);
+  // From here on the bytes not yet consumed are a compressed stream whose decompressed text is
+  // read. Only before any line has been consumed.
+  void startDecompression();
 
  private:
+  struct Decompressor;
+  friend struct Decompressor;
   bool fill();
+  std::size_t readRaw(char* to, std::size_t room);
   [[noreturn]] void lineTooLong();
 
   std::string name_;
+  InputOrigin origin_;
   int fd_ = -1;
-  bool regular_ = false;
+  bool ownsFd_ = false;
+  bool readable_ = false;
   bool memory_ = false;
   bool eof_ = false;
   std::string_view memoryText_;
@@ -101,6 +147,7 @@ class LineReader {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   uint64_t position_ = 0;
+  std::unique_ptr<Decompressor> decompressor_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +278,7 @@ struct RINEXHeader {
 
 void initHeader(RINEXHeader& header);
 // Reads up to and including END OF HEADER. Ends the process on a fatal finding.
-void readHeader(LineReader& input, RINEXHeader& header);
+void readHeader(LineSource& input, RINEXHeader& header);
 // Applies the "# / TYPES OF OBSERV" records of a header-information event (its lines as read) to
 // the header; returns whether the event holds one.
 bool applyEventTypeList(RINEXHeader& header, std::string_view eventText);
@@ -281,7 +328,7 @@ void reserveEpoch(RINEXEpoch& epoch, int satellites, int types);
 // of the input (the record is then left as it was). Blank lines between records are skipped.
 // A header-information event with a new list of observation types applies it to the header, so
 // that the epochs after it are read with it.
-int16_t readEpoch(LineReader& input, RINEXHeader& header, RINEXEpoch& epoch);
+int16_t readEpoch(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch);
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
 // Appends the satellites (system letter, number) that the cycle-slip records (flag 6) among these
 // event lines list; `types` observations per satellite tell how many data lines each record holds.

@@ -1,28 +1,47 @@
-// RINEX 2 and 3 observation text made from a stream of choices (a seeded generator in the tests,
-// the fuzz input in the round-trip target), laid out the way the Compact RINEX decoder restores
-// it: trailing blanks cut, values below 1 with or without the zero before the point.
+// Compact RINEX helpers of the tests and fuzz targets: whole texts through the codec, and RINEX 2 and 3
+// observation text made from a stream of choices (seeded in the tests, the fuzz input in the round-trip
+// target), laid out as the decoder restores it: trailing blanks cut, values below 1 with or without "0.".
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "rinex/crx.h"
+
 namespace crx_test {
 
-// Choices: next(n) is in [0, n).
-struct Choices {
+struct Choices {  // next(n) is in [0, n)
   virtual ~Choices() = default;
   virtual uint32_t next(uint32_t n) = 0;
 };
 
-inline std::vector<std::string> splitLines(const std::string& text) {
+inline std::vector<std::string> splitLines(const std::string& text) {  // a last line without '\n' counts
   std::vector<std::string> lines;
-  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+struct Decoded { bool ok; std::string error, text; };
+inline Decoded decodeLines(const std::vector<std::string>& lines, bool zeroBeforePoint = false) {
+  CompactDecoder decoder(zeroBeforePoint);
+  std::string text;
+  for (const std::string& line : lines)
+    if (!decoder.decode(line, text)) break;
+  const bool ok = decoder.error().empty() && decoder.finish(text);
+  return {ok, decoder.error(), text};
+}
+// Compact RINEX `version` 1 or 3 of `lines`; the encoder's error, if any, in `error`.
+inline std::string encodeLines(const std::vector<std::string>& lines, int version, std::string* error = nullptr) {
+  CompactEncoder encoder(version, "epofill test");
+  std::string out;
+  for (const std::string& line : lines) encoder.encode(line, out);
+  encoder.finish(out);
+  if (error != nullptr) *error = encoder.error();
+  return out;
 }
 
 inline void rtrim(std::string& s) { s.erase(s.find_last_not_of(' ') + 1); }
@@ -52,30 +71,22 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
   int types[3];
   std::vector<std::string> lines = {std::string("     ") + (v2 ? "2.11" : "3.04") +
                                     "           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE"};
-  if (v2) {
-    types[0] = types[1] = types[2] = 1 + static_cast<int>(c.next(12));
-    std::string line = format("%6d", types[0]);
-    for (int i = 0; i < types[0]; ++i) {
-      if (i == 9) lines.push_back(padded(line, 60) + "# / TYPES OF OBSERV"), line = std::string(6, ' ');
-      line += format("    C%d", i);
+  for (int s = 0; s < (v2 ? 1 : 3); ++s) {  // RINEX 2: one list for all systems, 9 types a line
+    types[s] = 1 + static_cast<int>(c.next(v2 ? 12 : 13));
+    std::string line = v2 ? format("%6d", types[s]) : format("%c  %3d", systems[s], types[s]);
+    for (int i = 0; i < types[s]; ++i) {
+      if (v2 && i == 9) lines.push_back(padded(line, 60) + "# / TYPES OF OBSERV"), line = std::string(6, ' ');
+      line += v2 ? format("    C%d", i) : " C1C";
     }
-    lines.push_back(padded(line, 60) + "# / TYPES OF OBSERV");
-  } else {
-    for (int s = 0; s < 3; ++s) {
-      types[s] = 1 + static_cast<int>(c.next(13));
-      std::string line = format("%c  %3d", systems[s], types[s]);
-      for (int i = 0; i < types[s]; ++i) line += " C1C";
-      lines.push_back(padded(line, 60) + "SYS / # / OBS TYPES");
-    }
+    lines.push_back(padded(line, 60) + (v2 ? "# / TYPES OF OBSERV" : "SYS / # / OBS TYPES"));
   }
+  if (v2) types[1] = types[2] = types[0];
   lines.push_back(padded("", 60) + "END OF HEADER");
 
   constexpr int POOL = 24, MAX_TYPES = 13;
   std::vector<int64_t> value(POOL * MAX_TYPES), rate(POOL * MAX_TYPES);
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    value[i] = static_cast<int64_t>(c.next(1u << 30)) * 1000;
-    rate[i] = static_cast<int64_t>(c.next(2000000)) - 1000000;
-  }
+  for (std::size_t i = 0; i < value.size(); ++i)
+    value[i] = static_cast<int64_t>(c.next(1u << 30)) * 1000, rate[i] = static_cast<int64_t>(c.next(2000000)) - 1000000;
   int64_t clock = 0;
   const int64_t clockMax = v2 ? 9999999999LL : 9999999999999LL;
   for (int e = 0, epochs = 1 + static_cast<int>(c.next(40)); e < epochs; ++e) {
@@ -92,11 +103,10 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
     std::vector<int> sats;
     for (int s = 0; s < POOL; ++s)
       if (c.next(4) != 0) sats.push_back(s);
-    bool hasClock = c.next(4) != 0;
-    if (hasClock) {
+    const bool hasClock = c.next(4) != 0;
+    if (hasClock)
       clock += c.next(8) == 0 ? static_cast<int64_t>(c.next(1u << 31)) : static_cast<int64_t>(c.next(2001)) - 1000;
-      if (clock > clockMax || clock < -clockMax) clock = 0;
-    }
+    if (clock > clockMax || clock < -clockMax) clock = 0;
     std::string clockText = hasClock ? fixed(clock, v2 ? 9 : 12, v2 ? 12 : 15, zeroBeforePoint) : "";
     std::string line = head + format("%3d", static_cast<int>(sats.size()));
     for (std::size_t i = 0; v2 && i < sats.size(); ++i) {
@@ -109,8 +119,8 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
     for (int s : sats) {
       line = v2 ? "" : format("%c%02d", systems[s % 3], 1 + s / 3);
       for (int t = 0; t < types[s % 3]; ++t) {
-        int64_t& v = value[static_cast<std::size_t>(s * MAX_TYPES + t)];
-        int64_t& r = rate[static_cast<std::size_t>(s * MAX_TYPES + t)];
+        const auto k = static_cast<std::size_t>(s * MAX_TYPES + t);
+        int64_t &v = value[k], &r = rate[k];
         v += r += static_cast<int64_t>(c.next(201)) - 100;
         uint32_t what = c.next(40);
         if (what == 0) v = static_cast<int64_t>(c.next(1u << 31)) * 4000;  // a jump: a new arc

@@ -14,7 +14,7 @@ apt=(apt-get -y -qq -o DPkg::Lock::Timeout=600)
 
 # The build's own packages (from the test script, so that a new library dependency reaches both),
 # then the packaging and manual-page tools.
-eval "$(grep -m1 '^packages=(' tools/test.sh)"
+eval "$(sed -n '/^packages=(/,/)/p' tools/test.sh)"
 packages+=(dpkg-dev man-db mandoc)
 missing=()
 for p in "${packages[@]}"; do
