@@ -1,5 +1,5 @@
 // Shared helpers of the RINEX file-layer tests: fatal paths caught in-process, console
-// capture, lines by column; files and the real sample folder come from e2e_support.h.
+// capture, lines by column.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,11 +39,6 @@ inline Outcome captured(const std::function<void()>& action) {
   return o;
 }
 
-inline std::string trimRight(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 inline std::string joined(const std::vector<std::string>& lines, const std::string& end = "\n") {
   std::string text;
   for (const std::string& l : lines) text += l + end;
@@ -51,12 +46,10 @@ inline std::string joined(const std::vector<std::string>& lines, const std::stri
 }
 
 inline std::string labelOf(const std::string& line) {
-  return line.size() > 60 ? trimRight(line.substr(60)) : std::string();
+  std::string label = line.size() > 60 ? line.substr(60) : std::string();
+  return label.erase(label.find_last_not_of(' ') + 1);
 }
 
 using e2e::padded;
-using e2e::readFile;
-using e2e::splitLines;
-inline std::string sampleDir() { return e2e::sharedDataDir(); }
 
 }  // namespace rinex_test

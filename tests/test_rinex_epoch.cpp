@@ -1,3 +1,4 @@
+// The epoch reader and writer: observation fields by column, event records verbatim, epochs line for line.
 #include <algorithm>
 #include <cstdio>
 
@@ -29,31 +30,23 @@ std::vector<RINEXEpoch> readAll(const std::string& text, RINEXHeader h) {
   return epochs;
 }
 
-RINEXEpoch readOne(const std::string& text, const RINEXHeader& h) {
-  std::vector<RINEXEpoch> all = readAll(text, h);
-  EXPECT_EQ(all.size(), 1u) << text;
-  return all.empty() ? RINEXEpoch() : all[0];
-}
-
-// The epochs as written after the header.
 std::string writtenText(const RINEXHeader& h, const std::vector<RINEXEpoch>& epochs) {
   OutputFile out;
   out.openMemory();
-  writeHeader(out, h);
+  writeHeader(out, h);  // the epochs follow a header
   const std::size_t start = out.contents().size();
   for (const RINEXEpoch& e : epochs) writeEpoch(out, h, e);
   return out.contents().substr(start);
 }
 
-std::string obs(const std::string& value, char lli = ' ', char strength = ' ') {
-  return std::string(14 - std::min<std::size_t>(14, value.size()), ' ') + value + lli + strength;
+std::string obs(const std::string& value, char lli = ' ', int strength = ' ') {
+  return std::string(14 - std::min<std::size_t>(14, value.size()), ' ') + value + lli + static_cast<char>(strength);
 }
 
 // An epoch line of n satellites G 1, R 2, E 3, S 4, G 5 ... (with the clock field if given), its
 // continuation lines, then the data lines of `types` observations per satellite, every seventh
 // absent and indicators on some.
-std::vector<std::string> epochLines(const std::string& time, int flag, int n, int types = 0,
-                                    const std::string& clock = "") {
+std::vector<std::string> epochLines(const std::string& time, int flag, int n, int types = 0, const std::string& clock = "") {
   char text[16];
   std::snprintf(text, sizeof text, "%3d%3d", flag, n);
   std::vector<std::string> lines = {time + text};
@@ -67,21 +60,18 @@ std::vector<std::string> epochLines(const std::string& time, int flag, int n, in
   for (int s = 0, k = 0; s < n; ++s)
     for (int j = 0; j < types; ++j, ++k) {
       if (j % 5 == 0) lines.emplace_back();
-      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", k % 3 ? ' ' : '1',
-                                               static_cast<char>('0' + k % 10));
+      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", k % 3 ? ' ' : '1', '0' + k % 10);
     }
   return lines;
 }
 
 using EpochReader = RinexTest;
-using EpochWriter = RinexTest;
-
-std::string num(int v) { return v == UNSET ? "-" : std::to_string(v); }
 
 // Observations as "value/lli strength" ("-" when absent), the indicators only when one is set.
 std::string observations(const SatelliteObservations& s, int types) {
+  const auto num = [](int v) { return v == UNSET ? "-" : std::to_string(v); };
   std::string text;
-  for (std::size_t j = 0; j < static_cast<std::size_t>(types); ++j) {
+  for (int j = 0; j < types; ++j) {
     const ObservationValue& o = s.obs[j];
     char value[64];
     std::snprintf(value, sizeof value, " %.10g", o.value);
@@ -95,9 +85,7 @@ TEST_F(EpochReader, ObservationFieldsFivePerLine) {
   const std::string five = obs("1") + obs("2") + obs("3") + obs("4") + obs("5");
   struct Case { int types; std::string data, expected; };
   const std::vector<Case> cases = {
-      {1, obs("0.000", '1', '2'), "-"},
-      {1, obs("123.456", ' ', '7'), "123.456/-7"},
-      {1, obs("123.456", 'a', 'b'), "123.456/00"},
+      {1, obs("0.000", '1', '2'), "-"}, {1, obs("123.456", ' ', '7'), "123.456/-7"}, {1, obs("123.456", 'a', 'b'), "123.456/00"},
       {1, "    123456.789\r", "123456.789"},                        // CR LF line end
       {1, obs("7.25", '1', '2') + std::string(300, ' '), "7.25/12"},  // long data lines are read
       {6, five + "\n" + obs("6"), "1 2 3 4 5 6"},
@@ -106,48 +94,39 @@ TEST_F(EpochReader, ObservationFieldsFivePerLine) {
       {12, obs("1") + ABSENT + obs("3") + "\n" + obs("6") + "\n" + ABSENT + obs("12"), "1 - 3 - - 6 - - - - - 12"},
   };
   for (const Case& c : cases) {
-    const RINEXEpoch e = readOne(TIME + "  0  1G 5\n" + c.data + "\n", headerFor(c.types));
-    EXPECT_EQ(observations(e.satellites[0], c.types), c.expected) << c.types << " types: \"" << c.data << '"';
+    const std::vector<RINEXEpoch> all = readAll(TIME + "  0  1G 5\n" + c.data + "\n", headerFor(c.types));
+    ASSERT_EQ(all.size(), 1u) << c.data;
+    EXPECT_EQ(observations(all[0].satellites[0], c.types), c.expected) << c.types << " types: \"" << c.data << '"';
   }
 }
 
-TEST_F(EpochReader, EventRecordsAreKeptVerbatimAndWrittenBack) {
-  const RINEXHeader h = headerFor(6);
+// Event records come back verbatim, and epochs in the writer's own layout line for line, the epoch line
+// padded to 80 columns, also right after an event and with CR LF line ends.
+TEST_F(EpochReader, EventsVerbatimAndEpochsLineForLine) {
   const std::string comment = padded("RINEX FILE SPLICE; other post-header comments skipped", 60) + "COMMENT";
-  const std::vector<std::vector<std::string>> events = {
-      {std::string(28, ' ') + "2  1", "  *** Start of Kinematic Data ***"},
-      {TIME + "  3  2", padded("SITE2", 60) + "MARKER NAME", "        0.1000        0.0000"},
-      {std::string(28, ' ') + "4  0"},
-      {std::string(28, ' ') + "4  3", comment, comment, "  a blank-led special record"},
-      {TIME + "  5  0"},
-      epochLines(TIME, 6, 2, 6),
-      epochLines(TIME, 6, 13, 6),
-  };
-  const std::vector<std::string> next = epochLines("  1  8 28 12 31  0.0000000", 0, 2, 6, " 0.000000001");
-  for (const std::vector<std::string>& lines : events) {
-    SCOPED_TRACE(lines[0]);
-    EXPECT_EQ(readOne(joined(lines, "\r\n"), h).eventText, joined(lines));  // without the carriage returns
-    const std::vector<RINEXEpoch> all = readAll(joined(lines) + joined(next), h);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_TRUE(all[0].isEvent());
-    EXPECT_EQ(all[0].epochFlag, lines[0][28] - '0');
-    EXPECT_EQ(writtenText(h, {all[0]}), joined(lines));
-    EXPECT_FALSE(all[1].isEvent());  // the observation epoch after it is read whole
-    EXPECT_EQ(writtenText(h, {all[1]}), joined(next));
-  }
-}
-
-// Epochs in the writer's own layout come back line for line, the epoch line padded to 80 columns.
-TEST_F(EpochWriter, ReadAndWrittenBackLineForLine) {
-  for (auto [types, lines] : std::vector<std::pair<int, std::vector<std::string>>>{
+  for (auto [types, next] : std::vector<std::pair<int, std::vector<std::string>>>{
+           {6, epochLines("  1  8 28 12 31  0.0000000", 0, 2, 6, " 0.000000001")},
            {5, epochLines(TIME, 0, 3, 5, "-0.000123456")},
            {12, epochLines(TIME, 1, 12, 12)},
            {3, epochLines(TIME, 0, 13, 3, " 0.000000001")},  // the clock stays on the first line
            {17, epochLines(TIME, 0, 30, 17)}}) {
     const RINEXHeader h = headerFor(types);
-    const std::string text = joined(lines);
-    lines[0] = padded(lines[0], 80);
-    EXPECT_EQ(writtenText(h, readAll(text, h)), joined(lines)) << lines[0];
+    const std::string text = joined(next), crlf = joined(next, "\r\n");
+    next[0] = padded(next[0], 80);
+    EXPECT_EQ(writtenText(h, readAll(text, h)), joined(next)) << next[0];
+    for (const std::vector<std::string>& lines : std::vector<std::vector<std::string>>{
+             {std::string(28, ' ') + "2  1", "  *** Start of Kinematic Data ***"},
+             {TIME + "  3  2", padded("SITE2", 60) + "MARKER NAME", "        0.1000        0.0000"},
+             {std::string(28, ' ') + "4  0"},
+             {std::string(28, ' ') + "4  3", comment, comment, "  a blank-led special record"},
+             {TIME + "  5  0"}, epochLines(TIME, 6, 2, types), epochLines(TIME, 6, 13, types)}) {
+      SCOPED_TRACE(lines[0] + " before " + next[0]);
+      const std::vector<RINEXEpoch> all = readAll(joined(lines, "\r\n") + crlf, h);
+      ASSERT_EQ(all.size(), 2u);
+      EXPECT_TRUE(all[0].isEvent() && !all[1].isEvent());
+      EXPECT_EQ(all[0].epochFlag, lines[0][28] - '0');
+      EXPECT_EQ(writtenText(h, all), joined(lines) + joined(next));
+    }
   }
 }
 
