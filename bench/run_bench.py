@@ -6,7 +6,9 @@
 Runs, each several times (medians reported): the day file (24 h at 30 s, 10 GPS satellites, types
 L1 L2 C1 P1 P2 D1 D2, receiver clock offsets) with -n 1, -n 5 and -n 15; a 7-day and a 1-hour file
 of the same kind with -n 1; the day file read from its gzip form and from its Compact RINEX + gzip
-form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15; the cases take
+form (made by bench/crx_encode.cpp with the program's encoder) with -n 1 and -n 15; a RINEX 3.04 day file
+(30 satellites of GPS, GLONASS, Galileo and BeiDou, six to ten types each, clock offsets) with -n 1
+and -n 5; the cases take
 turns run after run. Then `cat` of a file as large as the day output into a new file on the same
 disk. Prints seconds, output MB/s, input and output epochs per second, peak resident memory, the
 ratio of the day run to the baseline and, in processor time, of each stored form's run to the plain
@@ -54,11 +56,11 @@ def stored_forms(work, plain):
     return gz, crx_gz
 
 
-def generate(path, epochs):
+def generate(path, epochs, rinex3=False):
+    kind = ["--rinex3", "--sats", "30"] if rinex3 else ["--sats", "10", "--types", TYPES]
     with open(path, "w") as f:
         subprocess.run([sys.executable, os.path.join(ROOT, "tools", "gen_rinex.py"), "--epochs", str(epochs),
-                        "--interval", "30", "--sats", "10", "--types", TYPES, "--clock",
-                        "--start", "2001-08-28T00:00:00"], check=True, stdout=f)
+                        "--interval", "30", "--clock", "--start", "2001-08-28T00:00:00"] + kind, check=True, stdout=f)
 
 
 def timed(command):
@@ -86,6 +88,8 @@ def count_epochs(path):
                 continue
             if len(line) > 29 and line[28:29] in b"01" and line[2:3] != b" " and line[:1] == b" ":
                 n += 1
+            elif line[:1] == b">" and line[31:32] in b"01":
+                n += 1
     return n
 
 
@@ -97,11 +101,11 @@ def main():
     binary = build()
     work = a.keep or tempfile.mkdtemp(prefix="epofill-bench-", dir=os.path.join(ROOT))
     os.makedirs(work, exist_ok=True)
-    files = {"hour": 120, "day": 2880, "week": 20160}
+    files = {"hour": 120, "day": 2880, "week": 20160, "day3": 2880}
     for name, epochs in files.items():
         path = os.path.join(work, f"{name}.obs")
         if not os.path.exists(path):
-            generate(path, epochs)
+            generate(path, epochs, rinex3=name == "day3")
 
     day_gz, day_crx_gz = stored_forms(work, os.path.join(work, "day.obs"))
     inputs = {"day.gz": day_gz, "day.crx.gz": day_crx_gz}
@@ -111,7 +115,8 @@ def main():
              ("day -n 1 .gz", "day", 1, ".obs.gz"), ("day -n 1 .crx", "day", 1, ".crx"),
              ("day -n 1 .crx.gz", "day", 1, ".crx.gz"),
              ("day.gz -n 1", "day.gz", 1, ".out"), ("day.crx.gz -n 1", "day.crx.gz", 1, ".out"),
-             ("day.gz -n 15", "day.gz", 15, ".out"), ("day.crx.gz -n 15", "day.crx.gz", 15, ".out")]
+             ("day.gz -n 15", "day.gz", 15, ".out"), ("day.crx.gz -n 15", "day.crx.gz", 15, ".out"),
+             ("R3 day -n 1", "day3", 1, ".out"), ("R3 day -n 5", "day3", 5, ".out")]
     rows = []
     sizes = {}
     day_output = None

@@ -60,6 +60,12 @@ void establishSamplingRate(LineSource& input, RunSettings& run) {
   // input header for the epochs after it, and the output header only where the run meets it.
   run.outputHeader = run.inputHeader;
   int64_t rate = run.inputHeader.interval;
+  if (rate == UNSET && run.inputHeader.intervalSeconds != 0.0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", run.inputHeader.intervalSeconds);
+    consoleErr(std::string("\n*** ERROR: Sampling rate (") + text + ") must be a whole number of seconds from 1 to 65535.\n");
+    fatalExit();
+  }
 
   run.heldRecords.clear();
   int epochs = 0;

@@ -28,14 +28,13 @@ std::string totalText(const GpsTime& time) {
 }
 
 // Code (range) observations, by the first letter of the type: what a receiver clock reset moves.
+// RINEX 3 lists differ by system: one row of types per system letter.
 std::vector<char> codeTypes(const RINEXHeader& header) {
-  std::vector<char> code(static_cast<std::size_t>(header.dataTypeCount()), 0);
-  for (std::size_t j = 0; j < code.size(); ++j) {
-    const uint8_t type = j < header.observationTypes.size() ? header.observationTypes[j] : static_cast<uint8_t>(OBS_NONE);
-    const std::string name = type < OBS_NONE ? observationTypeNames[type]
-                             : j < header.observationTypeTexts.size() ? header.observationTypeTexts[j] : "";
-    code[j] = !name.empty() && (name[0] == 'C' || name[0] == 'P');
-  }
+  const std::size_t types = static_cast<std::size_t>(header.dataTypeCount());
+  const std::size_t rows = header.majorVersion >= 3 ? CODE_TYPE_ROWS : 1;
+  std::vector<char> code(rows * types, 0);
+  for (std::size_t j = 0; j < code.size(); ++j)
+    code[j] = header.isCodeType(static_cast<char>(j / types), static_cast<int>(j % types));
   return code;
 }
 

@@ -2,6 +2,8 @@
 # Writes the seed corpus of the fuzz targets into DIR (created when missing):
 #   DIR/header    headers only, up to and including END OF HEADER
 #   DIR/epoch     one byte choosing the header's type count, then the epoch records
+#   DIR/header3   RINEX 3 headers after their first line
+#   DIR/epoch3    one byte choosing the RINEX 3 header, then the epoch records
 #   DIR/scanargs  command lines
 #   DIR/run       one byte choosing increment and window (see fuzz_run.cpp), then a whole file
 #   DIR/crx_decode     Compact RINEX 1.0 and 3.0 files
@@ -100,6 +102,35 @@ add_generated mixed         "104"         --epochs 12 --system "M (MIXED)" --sat
 # Lines ended by CR LF, and a label outside columns 61-80.
 sed 's/$/\r/' "$out/header/types12" >"$out/header/crlf"
 sed 's/^\(SYNT  *\)MARKER NAME/SYNT MARKER NAME/' "$out/header/plain" >"$out/header/label-inside"
+
+# RINEX 3: headers after their first line (the target supplies a 3.04 one), and epochs after a byte
+# choosing the target's header (byte % 16 G types; '@' is 64, 'H' 72 gives 8).
+mkdir -p "$out/header3" "$out/epoch3"
+add_rinex3() {
+  local name="$1"
+  shift
+  local file="$tmp/$name.rnx"
+  python3 "$gen" --rinex3 "$@" >"$file"
+  header_of "$file" | sed 1d >"$out/header3/$name"
+  { printf 'H'; body_of "$file"; } >"$out/epoch3/$name"
+}
+add_rinex3 plain3 --epochs 4 --sats 8
+add_rinex3 clock3 --epochs 3 --sats 5 --clock
+add_rinex3 gaps3 --epochs 4 --sats 6 --drop 1:2 --blank 2:1:3 --no-interval-record
+{
+  printf 'H> 2001 08 28 00 00 10.0000000  2  0\n'
+  printf '>                              4  2\n%-60s%s\n%-60s%s\n' "a" "COMMENT" "R    1 C1C" "SYS / # / OBS TYPES"
+  printf '> 2001 08 28 00 00 20.0000000  6  1\nG01  1.000\n> 2001 08 28 00 00 30.0000000  0  1\nR01  2.000\n'
+} >"$out/epoch3/events3"
+shared3="$root/../shared/data/rinex3"
+if [ -d "$shared3" ]; then
+  for f in "$shared3"/*.rnx "$shared3"/*.??O "$shared3"/*.??o; do
+    [ -f "$f" ] || continue
+    header_of "$f" | sed 1d >"$out/header3/$(basename "$f")"
+    body_of "$f" >"$tmp/body3"
+    { printf 'H'; head -c 8000 "$tmp/body3"; } >"$out/epoch3/$(basename "$f")"
+  done
+fi
 
 # Command lines, one per file; words are split at blanks and line ends.
 long4095=$(head -c 4095 /dev/zero | tr '\0' x)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a while on the seed corpus.
-#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch scanargs run crx_decode crx_roundtrip input
+#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch header3 epoch3 scanargs run
+#                                         crx_decode crx_roundtrip input
 # Build folder: $EPOFILL_FUZZ_BUILD (default build-fuzz). In it: fuzz-seeds/ (rewritten every
 # time), fuzz-corpus/TARGET/ (grows from run to run), fuzz-logs/TARGET.log, and
 # fuzz-findings/TARGET/ with the input of any crash, leak, timeout or out-of-memory.
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header epoch scanargs run crx_decode crx_roundtrip input)
+[ ${#targets[@]} -gt 0 ] || targets=(header epoch header3 epoch3 scanargs run crx_decode crx_roundtrip input)
 build="${EPOFILL_FUZZ_BUILD:-build-fuzz}"
 
 if ! command -v clang++ >/dev/null; then
@@ -29,8 +30,8 @@ bash fuzz/make_corpus.sh "$build/fuzz-seeds" >/dev/null
 # more than eight epochs (some 600 bytes each for four satellites).
 max_len() {
   case "$1" in
-    header) echo 8192 ;;
-    epoch) echo 16384 ;;
+    header | header3) echo 8192 ;;
+    epoch | epoch3) echo 16384 ;;
     scanargs) echo 16384 ;;
     run) echo 32768 ;;
     crx_decode) echo 16384 ;;

@@ -59,9 +59,11 @@ void findClockResets(const RINEXEpoch* const* window, int nodes, const std::vect
     for (int s = 0; s < count && all; ++s) {
       const Satellite sat(a.satellites[static_cast<std::size_t>(s)].system, a.satellites[static_cast<std::size_t>(s)].prn);
       bool assessed = false;
-      for (int j = 0; j < types && j < static_cast<int>(code.size()) && all; ++j) {
+      const std::size_t row = types > 0 && code.size() >= CODE_TYPE_ROWS * static_cast<std::size_t>(types)
+                                  ? static_cast<std::size_t>(sat.first & 0x7f) * static_cast<std::size_t>(types) : 0;
+      for (int j = 0; j < types && row + static_cast<std::size_t>(j) < code.size() && all; ++j) {
         double d = 0.0, prev = 0.0, next = 0.0;
-        if (!code[static_cast<std::size_t>(j)] || !difference(window, k, sat, j, d)) continue;
+        if (!code[row + static_cast<std::size_t>(j)] || !difference(window, k, sat, j, d)) continue;
         const bool hasPrev = k > 0 && regular[k - 1] && difference(window, k - 1, sat, j, prev);
         const bool hasNext = k + 2 < nodes && regular[k + 1] && difference(window, k + 1, sat, j, next);
         if (!hasPrev && !hasNext) continue;

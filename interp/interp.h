@@ -10,6 +10,7 @@
 #include "gpstime/gpstime.h"
 
 constexpr int MAX_POINTS = 8;
+constexpr std::size_t CODE_TYPE_ROWS = 128;  // one per system letter
 
 // The value at x of the polynomial of degree n-1 through (times[i], values[i]), i < n <= 8.
 // Sample times must be pairwise distinct. For n of 0 or 1 the result is left untouched.
@@ -61,7 +62,9 @@ struct GapRequest {
   bool arcAware = false;
   int opening = 0;                     // window index of the epoch that opens the gap
   int64_t samplingRate = 0;            // the spacing of unbroken epochs, in seconds
-  const std::vector<char>* codeTypes = nullptr;  // per type: nonzero for a code (range) observation
+  // Per type: nonzero for a code (range) observation; with CODE_TYPE_ROWS * numObsTypes entries,
+  // row r holds the types of the satellites of system letter r (RINEX 3).
+  const std::vector<char>* codeTypes = nullptr;
   uint32_t newEpochs = 0;              // epochs the gap will get, for the counts
   ArcCounts* counts = nullptr;         // added to when given
 };

@@ -113,6 +113,7 @@ void initEpoch(RINEXEpoch& epoch) {
 }
 
 int16_t readEpoch(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch) {
+  if (header.majorVersion >= 3) return readEpoch3(input, header, epoch);
   std::string_view line;
   do {
     if (!input.nextLine(line)) return 0;
@@ -177,6 +178,7 @@ int16_t readEpoch(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch) {
 }
 
 void cycleSlipSatellites(std::string_view events, int types, std::vector<std::pair<char, int16_t>>& satellites) {
+  if (!events.empty() && events[0] == '>') return cycleSlipSatellites3(events, satellites);
   auto nextLine = [&](std::string_view& line) {
     if (events.empty()) return false;
     const std::size_t end = events.find('\n');
@@ -227,6 +229,10 @@ constexpr std::size_t SATELLITE_LINE_ROOM = CONTINUATION_INDENT + SATELLITES_PER
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch) {
   if (epoch.isEvent()) {
     output.writeLines(epoch.eventText);
+    return;
+  }
+  if (header.majorVersion >= 3) {
+    writeEpoch3(output, header, epoch);
     return;
   }
   CalendarTime t = epoch.time.toCalendarTime();

@@ -205,7 +205,20 @@ void readHeader(LineSource& input, RINEXHeader& header) {
   int typeLines = 0;
   int linesOfLastEntry = 0;
   std::string line;
-  while (input.readLine(line)) {
+  bool more = input.readLine(line);
+  if (more) {
+    int major = headerMajorVersion(line);
+    if (major == 0) {
+      consoleErr("*** ERROR: RINEX version " + trimmed(fieldText(line, 1, 9)) + " is not supported: " +
+                 input.name() + "\n");
+      fatalExit();
+    }
+    if (major == 3) {
+      readHeader3(input, header, line);
+      return;
+    }
+  }
+  for (; more; more = input.readLine(line)) {
     Record record = isCommentLine(line) ? COMMENT : RECORD_COUNT;
     for (Record candidate : searchOrder) {
       if (record != RECORD_COUNT) break;
@@ -321,6 +334,7 @@ void readHeader(LineSource& input, RINEXHeader& header) {
 }
 
 bool applyEventTypeList(RINEXHeader& header, std::string_view eventText) {
+  if (header.majorVersion >= 3) return applyEventTypeList3(header, eventText);
   bool applied = false;
   int typeLines = 0;
   std::size_t start = eventText.find('\n');  // the event's epoch line comes first
@@ -387,6 +401,10 @@ void endRecord(OutputFile& output, std::string& out, const char* label) {
 }  // namespace
 
 void writeHeader(OutputFile& output, const RINEXHeader& h) {
+  if (h.majorVersion >= 3) {
+    writeHeader3(output, h);
+    return;
+  }
   std::string out;
   out.reserve(128);
   std::size_t start = 0;

@@ -303,8 +303,8 @@ void LineReader::lineTooLong() {
 
 namespace {
 
-// The Compact RINEX versions this program reads.
-bool compactVersionAccepted(int version) { return version == 1; }
+// The Compact RINEX versions this program reads: 1.0 (RINEX 2) and 3.0 (RINEX 3).
+bool compactVersionAccepted(int version) { return version == 1 || version == 3; }
 
 class CompactReader : public LineSource {
  public:

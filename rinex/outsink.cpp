@@ -99,17 +99,19 @@ bool CompactSink::put(const char* data, std::size_t n) {
   while (data < end) {
     const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
     if (lineEnd == nullptr) lineEnd = end;  // never: the buffer hands over whole lines
-    encoder_.encode(std::string_view(data, static_cast<std::size_t>(lineEnd - data)), out_);
-    if (!encoder_.error().empty()) break;
+    const std::string_view line(data, static_cast<std::size_t>(lineEnd - data));
+    if (!encoder_) encoder_.reset(new CompactEncoder(headerMajorVersion(line) == 3 ? 3 : 1, programLine_));
+    encoder_->encode(line, out_);
+    if (!encoder_->error().empty()) break;
     data = lineEnd + 1;
   }
   bool ok = out_.empty() || next_.put(out_.data(), out_.size());
   out_.clear();
-  return ok && encoder_.error().empty();
+  return ok && error().empty();
 }
 
 bool CompactSink::finish() {
-  encoder_.finish(out_);
+  if (encoder_) encoder_->finish(out_);
   bool ok = out_.empty() || next_.put(out_.data(), out_.size());
   out_.clear();
   return ok && next_.finish();

@@ -79,21 +79,24 @@ class GzipSink : public OutputSink {
   std::size_t memberInput_ = 0;  // input bytes taken by the member so far
 };
 
-// Compact RINEX 1.0. The encoder hands out whole epochs only; an epoch still incomplete when the
-// output ends on a fatal path is dropped with the encoder.
+// Compact RINEX 1.0 for RINEX 2 text, 3.0 for RINEX 3: the first line's version chooses, so the
+// encoder is made when that line arrives. The encoder hands out whole epochs only; an epoch still
+// incomplete when the output ends on a fatal path is dropped with the encoder.
 class CompactSink : public OutputSink {
  public:
-  CompactSink(OutputSink& next, std::string_view programLine) : next_(next), encoder_(1, programLine) {}
+  CompactSink(OutputSink& next, std::string_view programLine) : next_(next), programLine_(programLine) {}
   // False also when the encoder refuses a line (error() says why); the epochs before it go on.
   bool put(const char* data, std::size_t n) override;
   bool sync() override { return next_.sync(); }
   bool finish() override;
-  const std::string& error() const { return encoder_.error(); }
+  const std::string& error() const { return encoder_ ? encoder_->error() : noError_; }
 
  private:
   OutputSink& next_;
-  CompactEncoder encoder_;
+  std::string programLine_;
+  std::unique_ptr<CompactEncoder> encoder_;
   std::string out_;
+  const std::string noError_;
 };
 
 // The columns 1-60 of the "CRINEX PROG / DATE" line: the program (20 columns), 20 blanks, the UTC

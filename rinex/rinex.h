@@ -1,5 +1,5 @@
-// RINEX version 2 observation files: the header and epoch records, their readers and
-// writers, the text input and buffered output they work on, and the fatal-exit path.
+// RINEX observation files (versions 2 and 3.00-3.05): the header and epoch records, their
+// readers and writers, the text input and buffered output they work on, and the fatal-exit path.
 //
 // Records are plain values. Integer fields use 9999 for "holds nothing", text fields the
 // empty text; an observation's presence is told by its own flag. The readers take fields
@@ -158,7 +158,8 @@ class LineReader : public LineSource {
 
 // The form of an output, told by its name: "-" is plain RINEX on standard output; a name ending in
 // ".gz" is gzip-compressed; a Compact RINEX name (the short name ssssdddf.yyd with type letter d or
-// D, or a name ending in ".crx"), optionally followed by ".gz", is Compact RINEX 1.0.
+// D, or a name ending in ".crx"), optionally followed by ".gz", is Compact RINEX
+// (1.0 for RINEX 2 text, 3.0 for RINEX 3).
 struct OutputForm {
   bool standardOutput = false;
   bool gzip = false;
@@ -241,7 +242,14 @@ struct HeaderSatellite {
   std::vector<int32_t> observationCounts = std::vector<int32_t>(MAX_OBS_TYPES, UNSET);
 };
 
+// The observation codes of one satellite system, in the order of its satellites' values.
+struct SystemObservationTypes {
+  char system = ' ';
+  std::vector<std::string> codes;  // three characters each in RINEX 3
+};
+
 struct RINEXHeader {
+  int majorVersion = 2;  // 2, or 3 for versions 3.00-3.05
   std::string version, fileType, satelliteSystem;
   std::string program, runBy, date;
   std::string comments;  // 60 characters per COMMENT line, run together
@@ -271,18 +279,44 @@ struct RINEXHeader {
   int16_t satelliteCount = UNSET;
   std::vector<HeaderSatellite> satellites;  // PRN / # OF OBS entries in file order
 
-  // Number of observations each satellite carries in the epoch records.
-  int dataTypeCount() const { return observationTypeCount > 0 && observationTypeCount != UNSET
-                                         ? observationTypeCount : 0; }
+
+  // RINEX 3: every header line as read, in order, END OF HEADER last; the writer copies the
+  // records it does not rewrite. systemTypes holds the SYS / # / OBS TYPES lists.
+  std::vector<std::string> records;
+  std::vector<SystemObservationTypes> systemTypes;
+  double intervalSeconds = 0.0;  // INTERVAL with its fraction; 0 when absent
+  std::string timeSystem;        // of TIME OF FIRST OBS, columns 49-51 as read
+
+  // Number of observations each satellite carries in the epoch records; in RINEX 3 the
+  // largest of the systems' counts (the room an epoch record needs).
+  int dataTypeCount() const {
+    if (majorVersion >= 3) return maxSystemTypeCount();
+    return observationTypeCount > 0 && observationTypeCount != UNSET ? observationTypeCount : 0;
+  }
+  // Number of observations a satellite of this system carries (RINEX 2: the one list; RINEX 3:
+  // its system's list, none for a system without one).
+  int typeCount(char system) const;
+  // Whether observation j of a satellite of this system is a code (range): its type begins
+  // with C (or P in RINEX 2).
+  bool isCodeType(char system, int j) const;
+  int maxSystemTypeCount() const;
 };
 
 void initHeader(RINEXHeader& header);
-// Reads up to and including END OF HEADER. Ends the process on a fatal finding.
+// Reads up to and including END OF HEADER, as RINEX 2 or RINEX 3 by the version in the first
+// line (versions 4 and later, and 3 beyond 3.05, are refused). Ends the process on a fatal finding.
 void readHeader(LineSource& input, RINEXHeader& header);
 // Applies the "# / TYPES OF OBSERV" records of a header-information event (its lines as read) to
 // the header; returns whether the event holds one.
 bool applyEventTypeList(RINEXHeader& header, std::string_view eventText);
 void writeHeader(OutputFile& output, const RINEXHeader& header);
+
+// The major version a first header line announces: 2 for RINEX 2 (and anything this program
+// reads as RINEX 2), 3 for 3.00-3.05, 0 for a version it does not read.
+int headerMajorVersion(std::string_view firstLine);
+// The RINEX 3 forms, called by the functions above.
+void readHeader3(LineSource& input, RINEXHeader& header, const std::string& firstLine);
+void writeHeader3(OutputFile& output, const RINEXHeader& header);
 
 // ---------------------------------------------------------------------------------------------
 // Epochs
@@ -330,6 +364,10 @@ void reserveEpoch(RINEXEpoch& epoch, int satellites, int types);
 // that the epochs after it are read with it.
 int16_t readEpoch(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch);
 void writeEpoch(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
+int16_t readEpoch3(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch);
+bool applyEventTypeList3(RINEXHeader& header, std::string_view eventText);
+void cycleSlipSatellites3(std::string_view events, std::vector<std::pair<char, int16_t>>& satellites);
+void writeEpoch3(OutputFile& output, const RINEXHeader& header, const RINEXEpoch& epoch);
 // Appends the satellites (system letter, number) that the cycle-slip records (flag 6) among these
 // event lines list; `types` observations per satellite tell how many data lines each record holds.
 void cycleSlipSatellites(std::string_view events, int types, std::vector<std::pair<char, int16_t>>& satellites);

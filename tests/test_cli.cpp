@@ -27,8 +27,8 @@ std::string padded(const std::string& start, std::size_t length) {  // BASE, tha
   return std::string(base()).insert(end, length - (end - at), ' ');
 }
 
-const std::string USAGE = e2e::readFile(e2e::sourcePath("tests/expected/cli/usage.txt"));
-const std::string SMALL_RUN = e2e::readFile(e2e::sourcePath("tests/expected/cli/small_run.stdout"));
+const std::string USAGE = e2e::readFile(e2e::sourcePath("tests/expected/cli/usage.txt")),
+                  SMALL_RUN = e2e::readFile(e2e::sourcePath("tests/expected/cli/small_run.stdout"));
 const std::string ANY_ERROR = "*** ERROR: (any)";  // where no message is settled, any fatal one will do
 const std::string AB = "-i a.obs -o b.obs ", MISSING = "-i missing.obs -o b.obs ";
 std::string error(const std::string& text) { return "*** ERROR: " + text + "\n"; }
@@ -61,15 +61,15 @@ ssize_t read(int fd, void* buf, size_t n) {
 })";
 
 // REFUSED: nothing created or changed, standard output `out`. EMPTY: b.obs exists and is empty.
-// SAME: b.obs is the output of the generator options `detail` ("" for BASE) run with -n 10, with
-// `from` replaced by `to`. HOLDS: b.obs holds `detail`. Standard output is checked when `out` is set.
+// SAME: b.obs is what a plain run with -n 10 makes of the generator options `detail` ("" for BASE).
+// HOLDS: b.obs holds `detail`. Standard output is checked when `out` is set.
 enum Expect { REFUSED, EMPTY, SAME, HOLDS, ANY };
 struct Case {
   std::string name, input, command;  // the text of a.obs; words after the program, or a shell command with EPOFILL
   int status;
   std::string err;
   Expect expect;
-  std::string detail = "", from = "", to = "", out = "";
+  std::string detail = "", out = "";
 };
 
 std::string shellCommand(std::string c) {
@@ -111,25 +111,22 @@ void runCase(const Case& c) {
     e2e::Scratch other;
     e2e::writeFile(other.path("a.obs"), e2e::generate(c.detail.empty() ? BASE : c.detail));
     ASSERT_EQ(e2e::runShell(other.dir(), shellCommand(AB + "-n 10")).status, 0);
-    const std::string expected = e2e::readFile(other.path("b.obs"));
-    EXPECT_TRUE(output == (c.from.empty() ? expected : edited(c.from, c.to, expected))) << "output differs";
+    EXPECT_TRUE(output == e2e::readFile(other.path("b.obs"))) << "output differs";
   }
 }
 
 TEST(Cli, CommandLinesAndEntryChecks) {
-  const std::string w4096(4096, 'w'), s = base();
+  const std::string s = base(), cannotOpen = error("Unable to open file: missing.obs");
   std::vector<Case> cases = {
       // Options in any order; a word the format does not name draws a complaint, yet the run goes on.
-      {"options in any order", s, "-n 10 -o b.obs -i a.obs", 0, "", SAME, "", "", "", SMALL_RUN},
-      {"a free word", s, AB + "extra -n 10", 0, "", SAME, "", "", "", bad("extra") + SMALL_RUN},
-      {"an option twice", s, AB + "-i c.obs -n 10", 0, "", SAME, "", "", "", bad("-i") + SMALL_RUN},
+      {"options in any order", s, "-n 10 -o b.obs -i a.obs", 0, "", SAME, "", SMALL_RUN},
+      {"a free word", s, AB + "extra -n 10", 0, "", SAME, "", bad("extra") + SMALL_RUN},
+      {"an option twice", s, AB + "-i c.obs -n 10", 0, "", SAME, "", bad("-i") + SMALL_RUN},
       // Without -i, -o or -n nothing is opened; the scanner's messages come first.
-      {"no words", s, "", 1, USAGE, REFUSED},
-      {"no -i", s, "-o b.obs -n 10", 1, USAGE, REFUSED},
-      {"no -n", s, AB + "-t", 1, USAGE, REFUSED},
       {"-i takes no option", s, "-i -o b.obs -n 10", 1, "\n ERROR : Option -i has invalid argument: -o\n" + USAGE, REFUSED},
-      {"-n5", s, "-n5 -i a.obs -o b.obs", 1, USAGE, REFUSED, "", "", "", bad("-n5")},
-      {"a word of 4096", s, "-i " + w4096 + " -o b.obs -n 10", 1, "\n ERROR : Argument too long for option -i\n" + USAGE, REFUSED},
+      {"-n5", s, "-n5 -i a.obs -o b.obs", 1, USAGE, REFUSED, "", bad("-n5")},
+      {"a word of 4096", s, "-i " + std::string(4096, 'w') + " -o b.obs -n 10", 1,
+       "\n ERROR : Argument too long for option -i\n" + USAGE, REFUSED},
       // The increment, then -s, then -e, before the input is opened; then the rate, the same-file check, the output.
       {"-n 0", s, MISSING + "-n 0 -s x", 1, positive("0"), REFUSED},
       {"-n -2147483649", s, MISSING + "-n -2147483649 -s x", 1, positive("-2147483649"), REFUSED},
@@ -139,13 +136,11 @@ TEST(Cli, CommandLinesAndEntryChecks) {
       {"-n 2147483648", s, AB + "-n 2147483648", 1, positive("2147483648"), REFUSED},
       {"-n 2147483647", s, AB + "-n 2147483647", 1, notDividing("2147483647"), REFUSED},
       {"-s before -e", s, MISSING + "-n 5 -e y -s x", 1, badDate("x"), REFUSED},
-      {"twelve characters and a month", s, MISSING + "-n 10 -s 200108280000 -e 2001012800000",
-       1, error("Unable to open file: missing.obs"), REFUSED},
-      {"no input", s, MISSING + "-n 7", 1, error("Unable to open file: missing.obs"), REFUSED},
+      {"twelve characters and a month", s, MISSING + "-n 10 -s 200108280000 -e 2001012800000", 1, cannotOpen, REFUSED},
+      {"no input", s, MISSING + "-n 7", 1, cannotOpen, REFUSED},
       {"the rate before the same-file check", s, "-i a.obs -o a.obs -n 7", 1, notDividing(" 7"), REFUSED},
       {"a folder as input", s, "-i sub -o b.obs -n 10", 1, error("Unable to open file: sub"), REFUSED},
-      {"an output folder that does not exist", s, "-i a.obs -o nodir/b.obs -n 10", 1,
-       error("Unable to open file: nodir/b.obs"), REFUSED},
+      {"no output folder", s, "-i a.obs -o nodir/b.obs -n 10", 1, error("Unable to open file: nodir/b.obs"), REFUSED},
       // chmod cannot stop root, but /proc refuses new files to everyone.
       {"an output folder that is not writable", s, "-i a.obs -o /proc/epofill.obs -n 10", 1,
        error("Unable to open file: /proc/epofill.obs"), REFUSED},
@@ -155,6 +150,8 @@ TEST(Cli, CommandLinesAndEntryChecks) {
       {"-e alone", e2e::generate("--epochs 20 --start 1969-12-31T23:55:00"), AB + "-n 30 -e 19700101000500", 0, "", HOLDS,
        "  1970     1     1     0     0    0.000000"},
   };
+  for (const std::string words : {"", "-o b.obs -n 10", "-i a.obs -o b.obs -t"})
+    cases.push_back({"usage: " + words, s, words, 1, USAGE, REFUSED});
   for (std::string text : {"20010828000", "20010028000000", "20011328000000"})
     cases.push_back({"date " + text, s, MISSING + "-n 10 -s " + text, 1, badDate(text), REFUSED});
   // The same file through any path or link: opening the output would empty it.
@@ -166,37 +163,34 @@ TEST(Cli, CommandLinesAndEntryChecks) {
   for (const Case& c : cases) runCase(c);
 }
 
-// The report and meter come only once the rate is settled; the comments give the rate found.
+// The report and meter come only once the rate is settled; the comments give the rate found, wider
+// numbers taking the room of the blanks after them so that the lines stay 60 characters.
 TEST(Cli, SamplingRateMessages) {
-  struct Rate { std::string generator, n; int status; std::string err; };
-  const Rate rates[] = {
+  const std::string outOfRange = ") must be a whole number of seconds from 1 to 65535.";
+  const struct { std::string generator, n; int status; std::string err; } rates[] = {
       {"--skip 1", "10", 1, rateError("60) is not the same as that specified in \nthe header INTERVAL record.")},
-      {"--no-interval-record --interval 15", "5", 0, NO_INTERVAL},
-      {"", "60", 1, notDividing("60")},
-      // Wider numbers take the room of the blanks after them: the lines stay 60 characters.
-      {"--interval 1000", "1000", 0, ""},
-      {"--interval 65535", "65535", 0, ""},
-      {"--interval 3600", "1200", 0, ""},
-      {"--interval 0", "1", 1, rateError("0) must be a whole number of seconds from 1 to 65535.")},
-      {"--interval 65536 --no-interval-record", "1", 1,
-       NO_INTERVAL + rateError("65536) must be a whole number of seconds from 1 to 65535.")},
-      {"--interval -30 --no-interval-record", "1", 1,
-       NO_INTERVAL + rateError("-30) must be a whole number of seconds from 1 to 65535.")},
+      {"--no-interval-record --interval 15", "5", 0, NO_INTERVAL}, {"", "60", 1, notDividing("60")},
+      {"--interval 1000", "1000", 0, ""}, {"--interval 65535", "65535", 0, ""}, {"--interval 3600", "1200", 0, ""},
+      {"--interval 0", "1", 1, rateError("0" + outOfRange)},
+      {"--interval 65536 --no-interval-record", "1", 1, NO_INTERVAL + rateError("65536" + outOfRange)},
+      {"--interval -30 --no-interval-record", "1", 1, NO_INTERVAL + rateError("-30" + outOfRange)},
       {"--epochs 1", "10", 1,
        "\n*** ERROR: The input file holds fewer than two epochs; the sampling rate cannot be established.\n"},
   };
-  for (const Rate& r : rates) {
-    const std::string text = e2e::generate("--sats 1 --types L1,C1 " + r.generator), rate = r.generator.substr(r.generator.rfind(' ') + 1);
+  auto comment = [](const std::string& text, const std::string& number) {
+    return e2e::padded(text + std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + " seconds.", 60) +
+           "COMMENT";
+  };
+  for (const auto& r : rates) {
+    const std::string text = e2e::generate("--sats 1 --types L1,C1 " + r.generator);
     const std::string out = r.status ? "" : head(r.n, text.size()) + std::string(57, '|') + "\nInterpolation complete.\n";
-    const std::string comments = e2e::padded("    The input sample rate was" + std::string(3 - std::min<std::size_t>(3, rate.size()), ' ') + rate +
-                                             " seconds.", 60) + "COMMENT             \n" +
-                                 e2e::padded("    The interpolation interval is" + std::string(3 - std::min<std::size_t>(3, r.n.size()), ' ') +
-                                             r.n + " seconds.", 60) + "COMMENT";
-    runCase({r.generator + " -n " + r.n, text, AB + "-n " + r.n, r.status, r.err, r.status ? REFUSED : HOLDS, comments, "", "", out});
+    const std::string comments = comment("    The input sample rate was", r.generator.substr(r.generator.rfind(' ') + 1)) +
+                                 "             \n" + comment("    The interpolation interval is", r.n);
+    runCase({r.generator + " -n " + r.n, text, AB + "-n " + r.n, r.status, r.err, r.status ? REFUSED : HOLDS, comments, out});
   }
   // A COMMENT label before column 61 leaves a line shorter than 60: the run stops after the report.
   const std::string text = edited("Synthetic observations for tests and benchmarks" + std::string(13, ' '), "short ");
-  runCase({"short COMMENT", text, AB + "-n 10", 1, "*** ERROR: Program error.  Comment is not a multiple of 60.\n", EMPTY, "", "", "",
+  runCase({"short COMMENT", text, AB + "-n 10", 1, error("Program error.  Comment is not a multiple of 60."), EMPTY, "",
            head("10", text.size())});
 }
 
@@ -207,8 +201,8 @@ TEST(Cli, InputsAndFileSystemFaults) {
                                     edited("  20100126.664", "           nan")));
   const std::string epoch2 = "  1  8 28  0  1  0.0000000  0  2G 1G 2", epoch9 = "  1  8 28  0  4 30.0000000  0  2G 1G 2";
   const std::vector<Case> cases = {
-      {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "", "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
-      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "", "", "",
+      {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
+      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "",
        "\n*** Error: Missing END OF HEADER record.\n"},
       {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
       // A line that is no header record is shown printable, at most 80 characters of it.
@@ -227,27 +221,23 @@ TEST(Cli, InputsAndFileSystemFaults) {
        "\n12345678901234.0005678901234567890.00012\n"},
       {"nan and inf read as absent", nanInf, AB + "-n 10", 0, "", SAME, BASE + " --blank 4:1:0,4:1:1,5:2:0"},
       // The list of 2 satellites that is left reads the next data line as an epoch line.
-      {"a negative satellite count", edited("  1  8 28  0  2  0.0000000  0  2G", "  1  8 28  0  2  0.0000000  0 -2G"), AB + "-n 10", 1,
-       error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
+      {"a negative satellite count", edited("  1  8 28  0  2  0.0000000  0  2G", "  1  8 28  0  2  0.0000000  0 -2G"),
+       AB + "-n 10", 1, error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
       {"100 observation types", edited(TYPES, "   100    L1    C1"), AB + "-n 10", 1,
        "\n*** ERROR: The # / TYPES OF OBSERV record declares 100 observation types; at most 99 are supported.\n", REFUSED},
       {"month 13 in an epoch line", edited("  1  8 28  0  3  0.0", "  1 13 28  0  3  0.0"), AB + "-n 10", 1,
        synch("  2  1 28  0  3   0.000000 (6.962114e+08)", "  1  8 28  0  3   30.00000 (6.829922e+08)"), ANY},
       {"the same time far apart", edited(epoch9, base().substr(base().find(epoch2), 81 + 2 * 33) + epoch9),
        AB + "-n 10", 1, synch("  1  8 28  0  4   0.000000 (6.829922e+08)", "  1  8 28  0  1   0.000000 (6.829921e+08)"), ANY},
-      {"year 0 in TIME OF FIRST OBS", edited("  2001     8    28", "     0     8    28"), AB + "-n 10", 1,
-       "\n*** Error: Year in TIME OF FIRST OBS record is not four digits: 0.\n", REFUSED},
       {"window start after its end", base(), AB + "-n 10 -s 20010828010000 -e 20010828000000", 0,
        "\n*** Warning: No epoch lies inside the time window; the output file is empty.\n", EMPTY},
-      // A short run's output is written when the file is closed, after the loop has ended.
-      {"a full device, short run", base(), "-i a.obs -o /dev/full -n 10", 1, error("Unable to write file: /dev/full"), ANY},
-      {"a full device, long run", e2e::generate("--epochs 2000"), "-i a.obs -o /dev/full -n 10", 1,
-       error("Unable to write file: /dev/full"), ANY},
+      // A short run's output is written when the file is closed, after the loop has ended (test_output fills
+      // the disk in the loop).
+      {"a full device", base(), "-i a.obs -o /dev/full -n 10", 1, error("Unable to write file: /dev/full"), ANY},
       {"input that fails at its first read", "", "-i /proc/self/mem -o b.obs -n 10", 1,
        error("Unable to read file: /proc/self/mem"), REFUSED},
       // The header and the first epochs come with the first 64 KiB and are written; the next read fails.
-      {"input that fails part-way", e2e::generate("--epochs 400"),
-       e2e::withPreload(READ_FAULT) + "EPOFILL -i a.obs -o b.obs -n 10",
+      {"input that fails part-way", e2e::generate("--epochs 400"), e2e::withPreload(READ_FAULT) + "EPOFILL " + AB + "-n 10",
        1, error("Unable to read file: a.obs"), HOLDS, "END OF HEADER"},
       // Read once, a named pipe and a pipe on standard input are inputs like a file; devices are not.
       {"named pipe", base(), "mkfifo pipe && (cat a.obs >pipe &) && EPOFILL -i pipe -o b.obs -n 10", 0, "", SAME},

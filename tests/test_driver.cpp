@@ -1,26 +1,18 @@
 // The progress meter, the fatal-signal handler, the time window texts and gap lengths, in-process.
 #include "driver/driver.h"
 
-#include <gtest/gtest.h>
-
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <functional>
-#include <string>
-#include <vector>
+
+#include "e2e_support.h"
 
 namespace {
 
-const std::string HEAD = "\n\nProgress:\n\n0 . . . . 20 . . . . 40 . . . . 60 . . . . 80 . . . . 100     % Completed\n";
-
 std::string slurp(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  const std::string text = e2e::readFile("/proc/self/fd/" + std::to_string(::fileno(file)));
   std::fclose(file);
   return text;
 }
@@ -44,53 +36,57 @@ Child inChild(const std::function<void()>& body) {
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, WIFSIGNALED(raw) ? WTERMSIG(raw) : 0, slurp(out), slurp(err)};
 }
 
-// Mark k is due at position k * total / 57, computed in integers so that the last one comes
-// exactly at the end (a float quotient misses it for totals 29 and 116).
+// Mark k is due at position k * total / 57, computed in integers so that the last one comes exactly
+// at the end (a float quotient misses it for totals 29 and 116); a total of 0 is due at once.
 TEST(Progress, DrawsExactlyTheDueMarks) {
-  struct Step { bool init; int64_t value; int result, marks; };
-  std::vector<Step> every{{true, 570, 1, 0}};
-  for (int p = -1; p <= 600; ++p) every.push_back({false, p, p >= 0, p > 0 && p <= 570 && p % 10 == 0});
-  const std::vector<std::vector<Step>> cases = {
-      every,
-      {{true, 570, 1, 0}, {false, 300, 1, 30}, {false, 100, 1, 0}, {false, 310, 1, 1}, {false, 10000, 1, 26}},
-      {{false, 5, 0, 0}, {true, -1, 0, 0}, {false, 100, 0, 0}},
-      {{true, 0, 1, 0}, {false, 0, 1, 57}, {false, 1, 1, 0}},
-      {{true, 29, 1, 0}, {false, 28, 1, 55}, {false, 29, 1, 2}},
-      {{true, 116, 1, 0}, {false, 115, 1, 56}, {false, 116, 1, 1}},
-      {{true, 10000000000LL, 1, 0}, {false, 5000000000LL, 1, 28}, {false, 10000000000LL, 1, 29}},
-      {{true, 570, 1, 0}, {false, 300, 1, 30}, {true, -1, 0, 0}, {false, 570, 1, 0}, {true, 570, 1, 0}, {false, 10, 1, 1}},
+  const std::string head = "\n\nProgress:\n\n0 . . . . 20 . . . . 40 . . . . 60 . . . . 80 . . . . 100     % Completed\n";
+  std::vector<int64_t> totals = {570, 10000000000LL, 0};
+  for (int64_t t = 1; t <= 130; ++t) totals.push_back(t);
+  auto positions = [](int64_t total) {  // half-way, back to a quarter, then every step to the end and past it
+    std::vector<int64_t> p = {total / 2, total / 4};
+    for (int64_t q = -1; q <= total + 1; q += std::max<int64_t>(1, total / 300)) p.push_back(q);
+    return p;
   };
-  for (const std::vector<Step>& steps : cases) {
-    std::string expected;
-    for (const Step& s : steps)
-      expected += (s.init && s.result ? HEAD : "") + std::string(static_cast<std::size_t>(s.marks), '|') + (s.result ? "(1)" : "(0)");
-    const Child child = inChild([&] {
-      for (const Step& s : steps) std::printf("(%d)", s.init ? progress_init("Progress:", s.value) : progress_update(s.value));
-    });
-    EXPECT_EQ(child.out, expected) << steps.size();
+  std::string expected = "(0)(0)(0)";  // no meter before the first init, nor after a refused one
+  for (int64_t total : totals) {
+    expected += head + "(1)";
+    int shown = 0;
+    for (int64_t p : positions(total)) {
+      const int due = p < 0 ? shown : p >= total ? 57 : static_cast<int>(p * 57 / total);
+      expected += std::string(static_cast<std::size_t>(std::max(0, due - shown)), '|') + (p < 0 ? "(0)" : "(1)");
+      shown = std::max(shown, due);
+    }
+    expected += "(1)(0)(1)";  // a position back draws nothing; after a refused init no mark is due
   }
+  const Child child = inChild([&] {
+    for (int r : {progress_update(5), progress_init("Progress:", -1), progress_update(100)}) std::printf("(%d)", r);
+    for (int64_t total : totals) {
+      std::printf("(%d)", progress_init("Progress:", total));
+      for (int64_t p : positions(total)) std::printf("(%d)", progress_update(p));
+      for (int r : {progress_update(total / 2), progress_init("Progress:", -1), progress_update(total)}) std::printf("(%d)", r);
+    }
+  });
+  EXPECT_EQ(child.out, expected);
 }
 
 // One line on standard error, status 1, and the open output keeps its whole lines; signals without
 // a message are not caught. SIGINT and SIGTERM end the run at its next line end, in normal context:
 // the line then finished is kept and standard output is flushed; the others end it in the handler.
 TEST(Signals, TheHandlerEndsTheRun) {
-  struct Case { int number; bool deliver; const char* message; };
-  const Case cases[] = {
+  const struct { int number; bool deliver; const char* message; } cases[] = {
       {SIGINT, true, "User interrupt."},               {SIGILL, true, "Illegal hardware instruction."},
       {SIGFPE, true, "Arithmetic error."},             {SIGSEGV, true, "Illegal memory reference."},
       {SIGTERM, true, "External termination signal."}, {SIGABRT, true, "Program abort."},
       {SIGHUP, false, "Unknown interrupt, code: 1"},   {INT_MIN, false, "Unknown interrupt, code: -2147483648"},
       {SIGHUP, true, nullptr},                         {SIGUSR1, true, nullptr},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
     std::FILE* file = std::tmpfile();
-    const std::string path = "/proc/self/fd/" + std::to_string(::fileno(file));
     const Child child = inChild([&] {
       ::signal(SIGHUP, SIG_DFL);
       OutputFile output;
-      if (!output.open(path)) return;
+      if (!output.open("/proc/self/fd/" + std::to_string(::fileno(file)))) return;
       output.write("first line");
       output.endLine();
       output.write("half a line");
@@ -118,7 +114,7 @@ TEST(WindowTime, FixedColumnsAndGapSeconds) {
   };
   for (const auto& [text, calendar] : texts)
     EXPECT_EQ(secondsDifference(windowTime(text), gpsTimeFromCalendar(calendar)), 0.0) << text;
-  // Rounded to a tenth of a second, then cut.
+  // Rounded to a tenth of a second, then cut; across a week's end too.
   const GpsTime base(1129, 1000.0);
   const std::pair<double, int64_t> gaps[] = {{29.96, 30}, {30.94, 30}, {29.94, 29}, {30.96, 31}, {-29.96, -30}, {-30.94, -30}};
   for (const auto& [seconds, expected] : gaps) EXPECT_EQ(gapSeconds(base.shiftedBy(seconds), base), expected) << seconds;

@@ -116,7 +116,6 @@ TEST(InputForms, RefusalsAndBrokenStreams) {
       {"gzip without its last bytes", gz.substr(0, gz.size() - 4), "", broken},
       {"gzip header only", gz.substr(0, 10), "", broken},
       {"xz with a byte changed", xz.substr(0, 200) + "?" + xz.substr(201), "", broken},
-      {"Compact RINEX 3.0", "3.0                 " + crinex, "", "*** ERROR: Unsupported Compact RINEX version 3.0: in.obs\n"},
       {"Compact RINEX 2.0, in gzip", converted(" 2.0                " + crinex, "gzip -c"), "",
        "*** ERROR: Unsupported Compact RINEX version 2.0: in.obs\n"},
       {"standard input from the output file", base(), "EPOFILL -i - -o in.obs -n 10 <in.obs",

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes a synthetic RINEX 2 observation file: smooth signals, exact 80-column layout.
+"""Writes a synthetic RINEX 2 observation file (or with --rinex3 a RINEX 3.04 one of four systems):
+smooth signals, exact column layout.
 
 Every observation of satellite s and type j at time t (seconds from the first epoch) is a
 polynomial of degree <= 3 in t, so interpolation of degree 7 reproduces it to rounding.
@@ -44,6 +45,70 @@ def write_header(out, a, first):
         out.write(line.rstrip() + "\n" if a.strip else line + "\n")
 
 
+# RINEX 3: satellite k (1-based) belongs to system SYSTEMS3[(k - 1) % 4], number (k - 1) // 4 + 1.
+SYSTEMS3 = "GREC"
+TYPES3 = {
+    "G": "C1C L1C D1C S1C C2W L2W D2W S2W",
+    "R": "L1C C1C D1C S1C L2P C2P D2P S2P",  # codes elsewhere than in the other lists
+    "E": "C1C L1C D1C S1C C5Q L5Q D5Q S5Q C7Q L7Q",
+    "C": "C2I L2I D2I S2I C7I L7I",
+}
+
+
+def write_header3(out, a, first):
+    lines = [
+        header_line(f"{'3.04':>9}           {'OBSERVATION DATA':<20}{'M':<20}", "RINEX VERSION / TYPE"),
+        header_line(f"{'gen_rinex':<20}{'epofill tests':<20}{'20261206 120000 UTC':<20}", "PGM / RUN BY / DATE"),
+        header_line("Synthetic observations for tests and benchmarks", "COMMENT"),
+        header_line("SYNT", "MARKER NAME"),
+        header_line("GEODETIC", "MARKER TYPE"),
+        header_line(f"{'tester':<20}{'epofill':<40}", "OBSERVER / AGENCY"),
+        header_line(f"{'12345':<20}{'SYNTHETIC RECEIVER':<20}{'1.0':<20}", "REC # / TYPE / VERS"),
+        header_line(f"{'67890':<20}{'SYNTHETIC ANTENNA':<20}", "ANT # / TYPE"),
+        header_line(f"{'4027881.3000':>14}{'306998.7500':>14}{'4919498.6000':>14}", "APPROX POSITION XYZ"),
+        header_line(f"{'0.0000':>14}{'0.0000':>14}{'0.0000':>14}", "ANTENNA: DELTA H/E/N"),
+    ]
+    for system in SYSTEMS3:
+        codes = TYPES3[system].split()
+        for i in range(0, len(codes), 13):
+            head = f"{system}  {len(codes):3d}" if i == 0 else " " * 6
+            lines.append(header_line(head + "".join(f" {c}" for c in codes[i:i + 13]), "SYS / # / OBS TYPES"))
+    lines.append(header_line("DBHZ", "SIGNAL STRENGTH UNIT"))
+    if a.interval_record:
+        lines.append(header_line(f"{a.interval:10.3f}", "INTERVAL"))
+    lines.append(header_line(
+        f"{first.year:6d}{first.month:6d}{first.day:6d}{first.hour:6d}{first.minute:6d}{first.second:13.7f}     GPS",
+        "TIME OF FIRST OBS"))
+    lines.append(header_line(" 1 R01  1", "GLONASS SLOT / FRQ #"))
+    lines.append(header_line("", "END OF HEADER"))
+    for line in lines:
+        out.write(line.rstrip() + "\n")
+
+
+def write_epoch3(out, a, e, start, drop, blank):
+    t = e * a.interval
+    when = start + datetime.timedelta(seconds=t)
+    sats = [s for s in range(1, a.sats + 1) if (e, s) not in drop]
+    line = (f"> {when.year:4d} {when.month:02d} {when.day:02d} {when.hour:02d} {when.minute:02d}"
+            f"{when.second + when.microsecond / 1e6:11.7f}  0{len(sats):3d}")
+    reset = a.clock_reset is not None and e >= a.clock_reset
+    if a.clock:
+        line += f"      {1.0e-4 + 1.0e-9 * t + 1.0e-14 * t * t + (1.0e-3 if reset else 0.0):15.12f}"
+    out.write(line + "\n")
+    for s in sats:
+        system = SYSTEMS3[(s - 1) % 4]
+        text = f"{system}{(s - 1) // 4 + 1:02d}"
+        for j, code in enumerate(TYPES3[system].split()):
+            if (e, s, j) in blank:
+                text += " " * 16
+            else:
+                v = signal(s, j, t, a) if code[0] != "S" else 30.0 + s + 0.25 * j
+                if reset and code[0] == "C":
+                    v += 299792.458  # 1 ms of range
+                text += f"{v:14.3f}{(e + s) % 2 if code[0] == 'L' else ' '}{(s + j) % 9 + 1 if j < 3 else ' '}"
+        out.write(text.rstrip() + "\n")
+
+
 def signal(sat, j, t, a):
     # Carrier phases and ranges of about 2e7, Dopplers of a few thousand; degree <= 3 in t.
     base = 2.0e7 + 1.0e5 * sat + 1.0e3 * j
@@ -71,6 +136,9 @@ def main():
     p.add_argument("--system", default="G (GPS)")
     p.add_argument("--strip", action="store_true", help="cut trailing blanks")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--clock-reset", type=int, help="RINEX 3: from this epoch on the receiver clock is 1 ms later")
+    p.add_argument("--rinex3", action="store_true",
+                   help="RINEX 3.04 of systems G, R, E, C in turn (--types, --events and --strip do not apply)")
     p.add_argument("--repeat", default="", help="comma-separated epoch indices written twice (same time)")
     p.add_argument("--events", default="",
                    help="E:FLAG:N event records after epoch E (-1: before the first); flags 2-5 carry N "
@@ -86,6 +154,12 @@ def main():
     repeat = {int(x) for x in a.repeat.split(",") if x}
     events = [tuple(int(v) for v in x.split(":")) for x in a.events.split(",") if x]
     out = sys.stdout
+    if a.rinex3:
+        write_header3(out, a, start)
+        for e in range(a.epochs):
+            if e not in skip:
+                write_epoch3(out, a, e, start, drop, blank)
+        return
     write_header(out, a, start)
     write_events(out, a, events, -1, start)
     for e in range(a.epochs):
