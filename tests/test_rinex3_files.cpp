@@ -84,7 +84,6 @@ TEST_F(Rinex3Files, EveryFileDensifiesAsRinex3KeepsItsEpochsAndReadsInAnIndepend
     for (const auto& [key, fields] : in.values) EXPECT_EQ(out.values.count(key) ? out.values.at(key) : std::vector<std::string>{}, fields) << key;
     for (const auto& [time, satellites] : in.satellites) EXPECT_EQ(out.satellites.at(time), satellites) << time;
     EXPECT_EQ(out.satellites.size() > in.satellites.size(), grows);
-    EXPECT_EQ(e2e::runEpofill(dir.dir(), {"-i", "out.rnx", "-o", "again.rnx", "-n", std::to_string(n)}).status, 0);
     if (!convbin) continue;
     const e2e::Result read = e2e::runShell(dir.dir(), "convbin -r rinex out.rnx -o copy.obs");
     const std::string log = read.out + read.err;
