@@ -11,18 +11,25 @@
 
 namespace {
 
-std::string headerLine(std::string content, const char* label) { return content.append(60 - content.size(), ' ') + label + "\n"; }
+std::string headerLine(std::string content, const char* label) {
+  return content.append(60 - content.size(), ' ') + label + "\n";
+}
 
 RINEXHeader makeHeader(int types) {
   static const char* const codes[] = {"C1C", "L1C", "D1C", "S1C", "C2W", "L2W", "D2W", "S2W", "C5Q", "L5Q"};
   std::string text = headerLine("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE");
   for (const auto& [system, count] : {std::pair<char, int>{'G', types}, {'R', types / 2}, {'E', types + 3}}) {
-    std::string content = std::string(1, system) + "  " + (count < 10 ? " " : "") + std::to_string(count);
+    char content[64];
+    std::snprintf(content, sizeof content, "%c  %3d", system, count);
+    std::string line = content;
     for (int k = 0; k < count; ++k) {
-      if (k > 0 && k % 13 == 0) text += headerLine(content, "SYS / # / OBS TYPES"), content = "      ";
-      content += std::string(" ") + codes[k % 10];
+      if (k > 0 && k % 13 == 0) {  // a continuation line
+        text += headerLine(line, "SYS / # / OBS TYPES");
+        line = "      ";
+      }
+      line += std::string(" ") + codes[k % 10];
     }
-    text += headerLine(content, "SYS / # / OBS TYPES");
+    text += headerLine(line, "SYS / # / OBS TYPES");
   }
   text += headerLine("  2001     8    28     0     0    0.0000000     GPS", "TIME OF FIRST OBS") + headerLine("", "END OF HEADER");
   LineReader input;
@@ -47,7 +54,8 @@ bool readAll(std::string_view text, RINEXHeader header, OutputFile* output, int&
     for (uint64_t before = 0; readEpoch(input, header, epoch); before = input.position(), ++records) {
       FUZZ_CHECK(input.position() > before);  // every record takes at least one line
       FUZZ_CHECK(epoch.isEvent() || epoch.satellites.size() >= static_cast<std::size_t>(epoch.usedSatellites()));
-      const int year = epoch.time.toCalendarTime().year, lines = std::count(epoch.eventText.begin(), epoch.eventText.end(), '\n');
+      const int year = epoch.time.toCalendarTime().year;
+      const auto lines = std::count(epoch.eventText.begin(), epoch.eventText.end(), '\n');
       whole = whole && (epoch.isEvent() ? lines == epoch.usedSatellites() + 1
                                         : epoch.missingSatellites == 0 && year >= 0 && year <= 9999);
       if (output != nullptr) writeEpoch(*output, header, epoch);
