@@ -140,7 +140,7 @@ TEST_F(Rinex3, EpochsAreReadAndWrittenInTheirLayout) {
   EXPECT_TRUE(!g05.obs[2].present && g05.obs[3].value == -968.395 && e.clockOffset == -0.123456789012);
 }
 
-TEST_F(Rinex3, EventRecordsAreKeptVerbatimAndFlag4ListsApply) {
+TEST_F(Rinex3, EventRecordsAreKeptVerbatimFlag4ListsApplyAndMisplacedLinesAreRefused) {
   const RINEXHeader h = readText(joined(headerLines()));
   const std::string next = "> 2021 03 19 12 00 30.0000000  0  1\nR24" + field("1.000") + field("2.000", "") + "\n";
   const std::string events[] = {
@@ -162,10 +162,7 @@ TEST_F(Rinex3, EventRecordsAreKeptVerbatimAndFlag4ListsApply) {
   std::vector<std::pair<char, int16_t>> slips;  // -a takes the satellites of flag-6 records
   cycleSlipSatellites(events[1] + events[3] + events[0], 0, slips);
   EXPECT_EQ(slips, (std::vector<std::pair<char, int16_t>>{{'G', 5}, {'R', 24}}));
-}
-
-TEST_F(Rinex3, MisplacedLinesAreRefused) {
-  const RINEXHeader h = readText(joined(headerLines()));
+  // Misplaced lines are refused.
   for (const auto& [text, message] : {std::pair<std::string, std::string>{" 21  3 19 12  0  0.0000000  0  0\n", "must start with '>'"},
                                       {"> 2021 03 19 12 00  0.0000000  0  2\nG05\n> 2021 03 19 12 00 30.0000000  0  0\n",
                                        "The epoch ends before its 2 satellites"}}) {
