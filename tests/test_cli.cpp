@@ -2,6 +2,7 @@
 // messages, inputs beyond the usual and file-system faults. Every run is bounded by `timeout`; a
 // refused run leaves every file as it was.
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,31 @@ TEST(Cli, MemoryDoesNotGrowWithTheInput) {
   };
   const long hour = peakKiB("--epochs 120"), day = peakKiB("--epochs 2880");
   EXPECT_LT(std::labs(day - hour), 2048) << "1 hour: " << hour << " KiB, 24 hours: " << day << " KiB";
+}
+
+// -V answers alone, whatever else the line holds, and opens nothing: the release number of the
+// build, then what it reads and what it writes, one line each.
+TEST(Cli, VersionReport) {
+  for (const std::string words : {"-V", "-i a.obs -o b.obs -n 10 -V", "-V -i missing.obs"}) {
+    SCOPED_TRACE(words);
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("a.obs"), base());
+    const std::string before = snapshot(scratch.dir());
+    const e2e::Result r = e2e::runShell(scratch.dir(), shellCommand(words));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::istringstream lines(r.out);
+    std::string version, reads, writes, more;
+    std::getline(lines, version);
+    std::getline(lines, reads);
+    std::getline(lines, writes);
+    EXPECT_EQ(version, std::string("epofill ") + EPOFILL_VERSION);
+    EXPECT_EQ(reads.rfind("reads: RINEX ", 0), 0u) << reads;
+    EXPECT_EQ(writes.rfind("writes: RINEX ", 0), 0u) << writes;
+    EXPECT_FALSE(std::getline(lines, more)) << more;
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_TRUE(snapshot(scratch.dir()) == before);
+  }
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 # Debian packages the build and the tests use; installed when missing and we may install.
 packages=(g++ cmake make python3 zlib1g-dev libarchive-dev libgtest-dev libgmock-dev libbenchmark-dev rtklib
-          gzip ncompress bzip2 xz-utils zstd)
+          gzip ncompress bzip2 xz-utils zstd parallel mandoc dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
