@@ -535,7 +535,9 @@ CompactDecoder::~CompactDecoder() { delete state_; }
 
 bool CompactDecoder::decode(std::string_view line, std::string& out) {
   if (state_->failed) return false;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Carriage returns at a line's end belong to its line end (however many a damaged file has), so
+  // both directions drop them all and a decoded text encodes back to itself.
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return state_->decodeLine(line, out);
 }
 

@@ -346,7 +346,9 @@ CompactEncoder::~CompactEncoder() { delete state_; }
 void CompactEncoder::encode(std::string_view line, std::string& out) {
   State& s = *state_;
   if (s.failed) return;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Carriage returns at a line's end belong to its line end (however many a damaged file has), so
+  // both directions drop them all and a decoded text encodes back to itself.
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   switch (s.phase) {
     case State::START:
       out += s.version == 1 ? "1.0" : "3.0";
