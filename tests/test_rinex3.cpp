@@ -31,6 +31,18 @@ RINEXHeader readText(const std::string& text) {
   return h;
 }
 
+// Reads every record of `text`, writing each again into `written` when given.
+std::vector<RINEXEpoch> readEpochs(const std::string& text, RINEXHeader h, std::string* written = nullptr) {
+  LineReader in;
+  in.openMemory(text);
+  OutputFile out;
+  out.openMemory();
+  std::vector<RINEXEpoch> epochs;
+  for (RINEXEpoch e; readEpoch(in, h, e) == 1; epochs.push_back(e)) writeEpoch(out, h, e);
+  if (written != nullptr) *written = out.contents();
+  return epochs;
+}
+
 std::string headerText(const RINEXHeader& h) {
   OutputFile out;
   out.openMemory();
@@ -50,89 +62,53 @@ TEST_F(Rinex3, TheFirstLineChoosesTheReader) {
   EXPECT_EQ(headerMajorVersion(rec("     3.04 RINEX VERSION / TYPE", "COMMENT")), 2);
 }
 
-TEST_F(Rinex3, TheHeaderKeepsEveryLineAndReadsWhatTheRunNeeds) {
+TEST_F(Rinex3, HeadersTheRunCannotUseAreRefused) {
+  // Line replaced by the text, or removed when it is empty (line 6 empty: every type list removed).
+  for (const auto& [line, text, message] : std::vector<std::tuple<std::size_t, std::string, std::string>>{
+           {5, "", "G declares 14 observation types but lists only 13"},
+           {6, "", "Missing SYS / # / OBS TYPES"},
+           {9, "", "Missing TIME OF FIRST OBS record."},
+           {10, "", "Missing END OF HEADER record."},
+           {6, rec("R  100 C1C", "SYS / # / OBS TYPES"), "declares 100 observation types; at most 99"},
+           {0, rec("     3.04           NAVIGATION DATA     M", "RINEX VERSION / TYPE"), "Not an observation file"},
+           {9, rec("    21     3    19    12     0    0.0000000     GPS", "TIME OF FIRST OBS"), "not four digits: 21"}}) {
+    std::vector<std::string> lines = headerLines();
+    if (!text.empty()) lines[line] = text;
+    else lines.erase(lines.begin() + (line == 6 ? 4 : static_cast<long>(line)), lines.begin() + static_cast<long>(line) + 1);
+    Outcome o = captured([&] { readText(joined(lines)); });
+    EXPECT_TRUE(o.fatal && (o.out + o.err).find(message) != std::string::npos) << message << "\n" << o.out << o.err;
+  }
+}
+
+TEST_F(Rinex3, TheHeaderKeepsEveryLineReadsWhatTheRunNeedsAndIsWrittenWithTheRunsChanges) {
   const RINEXHeader h = readText(joined(headerLines()));
   EXPECT_EQ(h.records, headerLines());
-  EXPECT_EQ(h.systemTypes.at(0).codes.at(13), "S5Q");
+  EXPECT_EQ(headerText(h), joined(headerLines()));
   EXPECT_EQ(h.typeCount('G') * 100 + h.typeCount('R') * 10 + h.typeCount('E'), 1430);
-  EXPECT_EQ(h.interval, 30);
-  EXPECT_EQ(h.timeSystem, "GLO");
+  EXPECT_EQ(h.systemTypes.at(0).codes.at(13) + h.timeSystem, "S5QGLO");
+  EXPECT_TRUE(h.interval == 30 && h.comments.size() == 120u) << h.interval << " " << h.comments.size();
   EXPECT_TRUE(h.isCodeType('G', 3) && h.isCodeType('R', 0) && !h.isCodeType('R', 1) && !h.isCodeType('E', 0));
-  EXPECT_EQ(h.comments.size(), 120u);
   const RINEXHeader fraction = readText(joined(headerLines(rec("     0.500", "INTERVAL"))));
-  EXPECT_EQ(fraction.interval, UNSET);
-  EXPECT_EQ(fraction.intervalSeconds, 0.5);
-}
-
-TEST_F(Rinex3, HeadersTheRunCannotUseAreRefused) {
-  const struct {
-    std::size_t line;  // replaced by `text`, or removed when text is empty
-    std::string text, message;
-  } cases[] = {
-      {5, "", "G declares 14 observation types but lists only 13"},
-      {6, "", "Missing SYS / # / OBS TYPES"},
-      {9, "", "Missing TIME OF FIRST OBS record."},
-      {10, "", "Missing END OF HEADER record."},
-      {6, rec("R  100 C1C", "SYS / # / OBS TYPES"), "declares 100 observation types; at most 99"},
-      {0, rec("     3.04           NAVIGATION DATA     M", "RINEX VERSION / TYPE"), "Not an observation file"},
-      {9, rec("    21     3    19    12     0    0.0000000     GPS", "TIME OF FIRST OBS"), "not four digits: 21"},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> lines = headerLines();
-    if (c.line == 6 && c.text.empty()) lines.erase(lines.begin() + 4, lines.begin() + 7);
-    else if (c.text.empty()) lines.erase(lines.begin() + static_cast<long>(c.line));
-    else lines[c.line] = c.text;
-    Outcome o = captured([&] { readText(joined(lines)); });
-    EXPECT_TRUE(o.fatal) << c.message;
-    EXPECT_NE((o.out + o.err).find(c.message), std::string::npos) << o.out << o.err;
-  }
-}
-
-TEST_F(Rinex3, TheHeaderIsWrittenAsReadWithTheRunsChanges) {
-  EXPECT_EQ(headerText(readText(joined(headerLines()))), joined(headerLines()));
+  EXPECT_TRUE(fraction.interval == UNSET && fraction.intervalSeconds == 0.5) << fraction.intervalSeconds;
   const std::string interval5 = rec("     5.000", "INTERVAL");
-  const std::string first = rec("  2021     3    19    12     0   15.5000000     GLO", "TIME OF FIRST OBS");
-  const struct {
-    std::vector<std::string> in;
-    std::size_t after;  // the added comments follow this line
-  } cases[] = {
-      {headerLines(), 3},  // the comments after the program record
-      {[] { auto l = headerLines(); l.erase(l.begin() + 3); return l; }(), 2},  // the program record
-      {[] { auto l = headerLines(); l.erase(l.begin() + 2); return l; }(), 2},  // version record and comments
-      {headerLines(""), 3},  // and INTERVAL goes before TIME OF FIRST OBS
-  };
-  for (const auto& c : cases) {
-    RINEXHeader h = readText(joined(c.in));
-    h.comments += padded("*** added", 60);
-    h.interval = 5;
-    h.firstObservation.seconds = 15.5;
-    std::vector<std::string> expected = c.in;
-    expected.insert(expected.begin() + static_cast<long>(c.after) + 1, rec("*** added", "COMMENT"));
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-      if (labelOf(expected[i]) == "INTERVAL") expected[i] = interval5;
-      if (expected[i] == FIRST_OBS) expected[i] = first;
+  auto without = [](std::size_t line) { auto l = headerLines(); l.erase(l.begin() + static_cast<long>(line)); return l; };
+  // The header and the line the added comments follow: the comments after the program record, the
+  // program record, the version record and its comments; without INTERVAL it goes before TIME OF FIRST OBS.
+  for (const auto& [in, after] : std::vector<std::pair<std::vector<std::string>, long>>{
+           {headerLines(), 3}, {without(3), 2}, {without(2), 2}, {headerLines(""), 3}}) {
+    RINEXHeader changed = readText(joined(in));
+    changed.comments += padded("*** added", 60);
+    changed.interval = 5;
+    changed.firstObservation.seconds = 15.5;
+    std::vector<std::string> expected = in;
+    expected.insert(expected.begin() + after + 1, rec("*** added", "COMMENT"));
+    for (std::string& line : expected) {
+      if (labelOf(line) == "INTERVAL") line = interval5;
+      if (line == FIRST_OBS) line = rec("  2021     3    19    12     0   15.5000000     GLO", "TIME OF FIRST OBS");
     }
-    if (c.in == headerLines("")) expected.insert(expected.end() - 2, interval5);
-    EXPECT_EQ(headerText(h), joined(expected));
+    if (in == headerLines("")) expected.insert(expected.end() - 2, interval5);
+    EXPECT_EQ(headerText(changed), joined(expected));
   }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-std::vector<RINEXEpoch> readEpochs(const std::string& text, RINEXHeader h) {
-  LineReader in;
-  in.openMemory(text);
-  std::vector<RINEXEpoch> epochs;
-  RINEXEpoch e;
-  while (readEpoch(in, h, e) == 1) epochs.push_back(e);
-  return epochs;
-}
-
-std::string epochText(const std::vector<RINEXEpoch>& epochs, const RINEXHeader& h) {
-  OutputFile out;
-  out.openMemory();
-  for (const RINEXEpoch& e : epochs) writeEpoch(out, h, e);
-  return out.contents();
 }
 
 std::string field(const std::string& value, const std::string& indicators = "  ") {
@@ -145,61 +121,53 @@ const std::string GLONASS = "R24" + field("20653556.564", "1 ") + std::string(16
 
 TEST_F(Rinex3, EpochsAreReadAndWrittenInTheirLayout) {
   const RINEXHeader h = readText(joined(headerLines()));
-  const struct {
-    std::string in, out;  // out: I2.2 fields, trailing blanks cut
-  } cases[] = {
-      {"> 2021 03 19 12 00  0.0000000  0  2\n" + GPS + "\n" + GLONASS + "   \n",
-       "> 2021 03 19 12 00  0.0000000  0  2\n" + GPS + "\n" + GLONASS + "\n"},
-      {"> 2022 01 01  0  0 59.9999999  1  1        .000000000000\n" + GLONASS + "  " + field("9.000") + "\n",
-       "> 2022 01 01 00 00 59.9999999  1  1       0.000000000000\n" + GLONASS + "\n"},  // R has three types
-      {"\n> 2022 01 01 23 59 30.0000000  0  1      -0.123456789012 \nR24\n",
-       "> 2022 01 01 23 59 30.0000000  0  1      -0.123456789012\nR24\n"},
-  };
-  for (const auto& c : cases) {
-    const std::vector<RINEXEpoch> epochs = readEpochs(c.in, h);
-    EXPECT_EQ(epochText(epochs, h), c.out);
-    EXPECT_EQ(epochText(readEpochs(c.out, h), h), c.out);
+  // Input and output (I2.2 fields, trailing blanks cut, R's fourth value dropped); the output reads back as itself.
+  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+           {"> 2021 03 19 12 00  0.0000000  0  2\n" + GPS + "\n" + GLONASS + "   \n",
+            "> 2021 03 19 12 00  0.0000000  0  2\n" + GPS + "\n" + GLONASS + "\n"},
+           {"> 2022 01 01  0  0 59.9999999  1  1        .000000000000\n" + GLONASS + "  " + field("9.000") + "\n",
+            "> 2022 01 01 00 00 59.9999999  1  1       0.000000000000\n" + GLONASS + "\n"},
+           {"\n> 2022 01 01 23 59 30.0000000  0  1      -0.123456789012 \nR24\n",
+            "> 2022 01 01 23 59 30.0000000  0  1      -0.123456789012\nR24\n"}}) {
+    std::string written, again;
+    readEpochs(in, h, &written);
+    readEpochs(out, h, &again);
+    EXPECT_EQ(written + again, out + out);
   }
-  const SatelliteObservations g05 = readEpochs(cases[0].in, h).at(0).satellites.at(0);
-  EXPECT_EQ(g05.system, 'G');
-  EXPECT_EQ(g05.prn * 100 + g05.obs[1].lli * 10 + g05.obs[1].signalStrength, 518);
-  EXPECT_FALSE(g05.obs[2].present);
-  EXPECT_EQ(g05.obs[3].value, -968.395);
-  EXPECT_EQ(readEpochs(cases[2].in, h).at(0).clockOffset, -0.123456789012);
+  const RINEXEpoch e = readEpochs("> 2021 03 19 12 00  0.0000000  0  1      -0.123456789012\n" + GPS + "\n", h).at(0);
+  const SatelliteObservations& g05 = e.satellites.at(0);  // G05, LLI 1 and strength 8, none, -968.395
+  EXPECT_EQ(g05.system + std::to_string(g05.prn * 100 + g05.obs[1].lli * 10 + g05.obs[1].signalStrength), "G518");
+  EXPECT_TRUE(!g05.obs[2].present && g05.obs[3].value == -968.395 && e.clockOffset == -0.123456789012);
 }
 
-TEST_F(Rinex3, EventRecordsAreKeptVerbatimAndFlag4ListsApply) {
+TEST_F(Rinex3, EventRecordsAreKeptVerbatimFlag4ListsApplyAndMisplacedLinesAreRefused) {
   const RINEXHeader h = readText(joined(headerLines()));
   const std::string next = "> 2021 03 19 12 00 30.0000000  0  1\nR24" + field("1.000") + field("2.000", "") + "\n";
   const std::string events[] = {
-      "> 2021 03 19 12 00 10.0000000  2  0\n",
       ">                              3  1\n" + rec("MOVED", "COMMENT") + "\n",
       ">                              4  2\n" + rec("one", "COMMENT") + "\n" + rec("R    1 C1C", "SYS / # / OBS TYPES") + "\n",
       "> 2021 03 19 12 00 10.0000000  5  0  \n",
       "> 2021 03 19 12 00 10.0000000  6  2\nG05  1.000\nR24  2.000 \n",
   };
   for (const std::string& event : events) {
-    const std::vector<RINEXEpoch> epochs = readEpochs(event + next, h);
+    std::string written;
+    const std::vector<RINEXEpoch> epochs = readEpochs(event + next, h, &written);
     ASSERT_EQ(epochs.size(), 2u) << event;
+    const bool newList = event == events[1];  // R's values after it: one, not two
     EXPECT_EQ(epochs[0].eventText, event);
-    const bool newList = event == events[2];  // R's values after it: one, not two
     EXPECT_EQ(epochs[0].newTypeList, newList);
     EXPECT_EQ(epochs[1].satellites[0].obs[1].present, !newList);
+    EXPECT_EQ(written == event + next, !newList);
   }
-  EXPECT_EQ(epochText(readEpochs(events[4] + next, h), h), events[4] + next);
   std::vector<std::pair<char, int16_t>> slips;  // -a takes the satellites of flag-6 records
-  cycleSlipSatellites(events[2] + events[4] + events[0], 0, slips);
+  cycleSlipSatellites(events[1] + events[3] + events[0], 0, slips);
   EXPECT_EQ(slips, (std::vector<std::pair<char, int16_t>>{{'G', 5}, {'R', 24}}));
-}
-
-TEST_F(Rinex3, MisplacedLinesAreRefused) {
-  const RINEXHeader h = readText(joined(headerLines()));
+  // Misplaced lines are refused.
   for (const auto& [text, message] : {std::pair<std::string, std::string>{" 21  3 19 12  0  0.0000000  0  0\n", "must start with '>'"},
                                       {"> 2021 03 19 12 00  0.0000000  0  2\nG05\n> 2021 03 19 12 00 30.0000000  0  0\n",
                                        "The epoch ends before its 2 satellites"}}) {
     Outcome o = captured([&] { readEpochs(text, h); });
-    EXPECT_TRUE(o.fatal);
-    EXPECT_NE(o.err.find(message), std::string::npos) << o.err;
+    EXPECT_TRUE(o.fatal && o.err.find(message) != std::string::npos) << o.err;
   }
   // A file cut inside an epoch keeps the satellites read and says how many are missing.
   EXPECT_EQ(readEpochs("> 2021 03 19 12 00  0.0000000  0  3\nG05  1.000\n", h).at(0).missingSatellites, 2);
