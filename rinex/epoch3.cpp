@@ -82,7 +82,8 @@ int16_t readEpoch3(LineSource& input, RINEXHeader& header, RINEXEpoch& epoch) {
   t.hour = fieldInt(line, HOUR_COL, TWO_DIGITS);
   t.minute = fieldInt(line, MINUTE_COL, TWO_DIGITS);
   t.seconds = fieldDecimal(line, SECONDS_COL, SECONDS_W);
-  epoch.time = gpsTimeFromCalendar(t);
+  // In normal form, so that fields out of their ranges (a minute of -32) are written back in range.
+  epoch.time = gpsTimeFromCalendar(t).shiftedBy(0.0);
   epoch.epochFlag = toInt16(fieldInt(line, FLAG_COL, FLAG_W));
   epoch.numSatellites = fieldInt(line, COUNT_COL, COUNT_W);
   const int count = epoch.usedSatellites();
