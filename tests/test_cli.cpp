@@ -1,10 +1,6 @@
-// The built program from a shell: command lines, the entry checks in their order, sampling-rate
-// messages, inputs beyond the usual and file-system faults. Every run is bounded by `timeout`; a
-// refused run leaves every file as it was.
+// The built program from a shell, each run bounded by `timeout`; a refused run leaves every file as it was.
 #include <filesystem>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <regex>
 
 #include "tests/e2e_support.h"
 
@@ -30,8 +26,9 @@ std::string padded(const std::string& start, std::size_t length) {  // BASE, tha
 const std::string USAGE = e2e::readFile(e2e::sourcePath("tests/expected/cli/usage.txt")),
                   SMALL_RUN = e2e::readFile(e2e::sourcePath("tests/expected/cli/small_run.stdout"));
 const std::string ANY_ERROR = "*** ERROR: (any)";  // where no message is settled, any fatal one will do
-const std::string AB = "-i a.obs -o b.obs ", MISSING = "-i missing.obs -o b.obs ";
+const std::string AB = "-i a.obs -o b.obs ", MISSING = "-i missing.obs -o b.obs ", RUN = AB + "-n 10";
 std::string error(const std::string& text) { return "*** ERROR: " + text + "\n"; }
+std::string opening(const std::string& path) { return error("Unable to open file: " + path); }
 std::string bad(const std::string& word) { return "\n ERROR : Bad parameter on command line: " + word + "\n"; }
 std::string positive(const std::string& n) { return error("Interpolation interval (" + n + ") must be a positive number of seconds."); }
 std::string badDate(const std::string& text) { return error("Invalid date and time: " + text + " (expected YYYYMMDDhhmmss)."); }
@@ -62,15 +59,10 @@ ssize_t read(int fd, void* buf, size_t n) {
 
 // REFUSED: nothing created or changed, standard output `out`. EMPTY: b.obs exists and is empty.
 // SAME: b.obs is what a plain run with -n 10 makes of the generator options `detail` ("" for BASE).
-// HOLDS: b.obs holds `detail`. Standard output is checked when `out` is set.
+// HOLDS: b.obs holds `detail`. Standard output is checked when `out` is set. `input` is the text of a.obs,
+// `command` the words after the program or a shell command naming EPOFILL.
 enum Expect { REFUSED, EMPTY, SAME, HOLDS, ANY };
-struct Case {
-  std::string name, input, command;  // the text of a.obs; words after the program, or a shell command with EPOFILL
-  int status;
-  std::string err;
-  Expect expect;
-  std::string detail = "", out = "";
-};
+struct Case { std::string name, input, command; int status; std::string err; Expect expect; std::string detail = "", out = ""; };
 
 std::string shellCommand(std::string c) {
   const bool words = c.empty() || c[0] == '-';
@@ -110,13 +102,13 @@ void runCase(const Case& c) {
   if (c.expect == SAME) {
     e2e::Scratch other;
     e2e::writeFile(other.path("a.obs"), e2e::generate(c.detail.empty() ? BASE : c.detail));
-    ASSERT_EQ(e2e::runShell(other.dir(), shellCommand(AB + "-n 10")).status, 0);
+    ASSERT_EQ(e2e::runShell(other.dir(), shellCommand(RUN)).status, 0);
     EXPECT_TRUE(output == e2e::readFile(other.path("b.obs"))) << "output differs";
   }
 }
 
 TEST(Cli, CommandLinesAndEntryChecks) {
-  const std::string s = base(), cannotOpen = error("Unable to open file: missing.obs");
+  const std::string s = base(), cannotOpen = opening("missing.obs");
   std::vector<Case> cases = {
       // Options in any order; a word the format does not name draws a complaint, yet the run goes on.
       {"options in any order", s, "-n 10 -o b.obs -i a.obs", 0, "", SAME, "", SMALL_RUN},
@@ -139,11 +131,10 @@ TEST(Cli, CommandLinesAndEntryChecks) {
       {"twelve characters and a month", s, MISSING + "-n 10 -s 200108280000 -e 2001012800000", 1, cannotOpen, REFUSED},
       {"no input", s, MISSING + "-n 7", 1, cannotOpen, REFUSED},
       {"the rate before the same-file check", s, "-i a.obs -o a.obs -n 7", 1, notDividing(" 7"), REFUSED},
-      {"a folder as input", s, "-i sub -o b.obs -n 10", 1, error("Unable to open file: sub"), REFUSED},
-      {"no output folder", s, "-i a.obs -o nodir/b.obs -n 10", 1, error("Unable to open file: nodir/b.obs"), REFUSED},
+      {"a folder as input", s, "-i sub -o b.obs -n 10", 1, opening("sub"), REFUSED},
+      {"no output folder", s, "-i a.obs -o nodir/b.obs -n 10", 1, opening("nodir/b.obs"), REFUSED},
       // chmod cannot stop root, but /proc refuses new files to everyone.
-      {"an output folder that is not writable", s, "-i a.obs -o /proc/epofill.obs -n 10", 1,
-       error("Unable to open file: /proc/epofill.obs"), REFUSED},
+      {"unwritable folder", s, "-i a.obs -o /proc/epofill.obs -n 10", 1, opening("/proc/epofill.obs"), REFUSED},
       // -s alone runs the window to 2100, -e alone from 1970.
       {"-s alone", e2e::generate("--epochs 20 --start 2099-12-31T23:50:00"), AB + "-n 30 -s 20991231235500", 0, "", HOLDS,
        " 99 12 31 23 59 30.0000000"},
@@ -190,7 +181,7 @@ TEST(Cli, SamplingRateMessages) {
   }
   // A COMMENT label before column 61 leaves a line shorter than 60: the run stops after the report.
   const std::string text = edited("Synthetic observations for tests and benchmarks" + std::string(13, ' '), "short ");
-  runCase({"short COMMENT", text, AB + "-n 10", 1, error("Program error.  Comment is not a multiple of 60."), EMPTY, "",
+  runCase({"short COMMENT", text, RUN, 1, error("Program error.  Comment is not a multiple of 60."), EMPTY, "",
            head("10", text.size())});
 }
 
@@ -201,44 +192,41 @@ TEST(Cli, InputsAndFileSystemFaults) {
                                     edited("  20100126.664", "           nan")));
   const std::string epoch2 = "  1  8 28  0  1  0.0000000  0  2G 1G 2", epoch9 = "  1  8 28  0  4 30.0000000  0  2G 1G 2";
   const std::vector<Case> cases = {
-      {"empty file", "", AB + "-n 10", 1, "", REFUSED, "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
-      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), AB + "-n 10", 1, "", REFUSED, "",
+      {"empty file", "", RUN, 1, "", REFUSED, "", "\n*** Error: Missing RINEX VERSION / TYPE record.\n"},
+      {"no END OF HEADER", upTo(std::string(60, ' ') + "END OF HEADER"), RUN, 1, "", REFUSED, "",
        "\n*** Error: Missing END OF HEADER record.\n"},
-      {"cut mid-line in the header", upTo(TYPES, 12), AB + "-n 10", 1, "Invalid header record: \n     2    L1\n", REFUSED},
+      {"cut mid-line in the header", upTo(TYPES, 12), RUN, 1, "Invalid header record: \n     2    L1\n", REFUSED},
       // A line that is no header record is shown printable, at most 80 characters of it.
-      {"binary bytes", "\x01\x7f" + std::string(200, '\xe9') + "\n", AB + "-n 10", 1,
+      {"binary bytes", "\x01\x7f" + std::string(200, '\xe9') + "\n", RUN, 1,
        "Invalid header record: \n" + std::string(80, '?') + "\n", REFUSED},
       // The last satellite's values read as absent, as if they were blank.
-      {"cut in the data lines", upTo("  20200292.49213"), AB + "-n 10", 0,
+      {"cut in the data lines", upTo("  20200292.49213"), RUN, 0,
        "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4   30.00000; the values of its last 1 "
        "satellites are missing.\n", SAME, BASE + " --blank 9:2:0,9:2:1"},
-      {"missing final line feed", base().substr(0, base().size() - 1), AB + "-n 10", 0, "", SAME},
-      {"a data line of exactly 1048576 characters", padded(E4, 1048576), AB + "-n 10", 0, "", SAME},
-      {"a header line of 1048577 characters", padded("Synthetic", 1048577), AB + "-n 10", 1, LONG, REFUSED},
-      {"a data line of 1048577 characters", padded(E4, 1048577), AB + "-n 10", 1, LONG, ANY},
-      {"40 digits in a data line, read by columns and printed whole",
-       edited(E4, "1234567890123456789012345678901234567890\n"), AB + "-n 10", 0, "", HOLDS,
+      {"missing final line feed", base().substr(0, base().size() - 1), RUN, 0, "", SAME},
+      {"a data line of exactly 1048576 characters", padded(E4, 1048576), RUN, 0, "", SAME},
+      {"a header line of 1048577 characters", padded("Synthetic", 1048577), RUN, 1, LONG, REFUSED},
+      {"a data line of 1048577 characters", padded(E4, 1048577), RUN, 1, LONG, ANY},
+      {"40 digits, read by columns and printed whole", edited(E4, "1234567890123456789012345678901234567890\n"), RUN, 0, "", HOLDS,
        "\n12345678901234.0005678901234567890.00012\n"},
-      {"nan and inf read as absent", nanInf, AB + "-n 10", 0, "", SAME, BASE + " --blank 4:1:0,4:1:1,5:2:0"},
+      {"nan and inf read as absent", nanInf, RUN, 0, "", SAME, BASE + " --blank 4:1:0,4:1:1,5:2:0"},
       // The list of 2 satellites that is left reads the next data line as an epoch line.
       {"a negative satellite count", edited("  1  8 28  0  2  0.0000000  0  2G", "  1  8 28  0  2  0.0000000  0 -2G"),
-       AB + "-n 10", 1, error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
-      {"100 observation types", edited(TYPES, "   100    L1    C1"), AB + "-n 10", 1,
+       RUN, 1, error("The satellite list of this epoch ends before its 403 satellites: a.obs") + E4, ANY},
+      {"100 observation types", edited(TYPES, "   100    L1    C1"), RUN, 1,
        "\n*** ERROR: The # / TYPES OF OBSERV record declares 100 observation types; at most 99 are supported.\n", REFUSED},
-      {"month 13 in an epoch line", edited("  1  8 28  0  3  0.0", "  1 13 28  0  3  0.0"), AB + "-n 10", 1,
+      {"month 13 in an epoch line", edited("  1  8 28  0  3  0.0", "  1 13 28  0  3  0.0"), RUN, 1,
        synch("  2  1 28  0  3   0.000000 (6.962114e+08)", "  1  8 28  0  3   30.00000 (6.829922e+08)"), ANY},
       {"the same time far apart", edited(epoch9, base().substr(base().find(epoch2), 81 + 2 * 33) + epoch9),
-       AB + "-n 10", 1, synch("  1  8 28  0  4   0.000000 (6.829922e+08)", "  1  8 28  0  1   0.000000 (6.829921e+08)"), ANY},
+       RUN, 1, synch("  1  8 28  0  4   0.000000 (6.829922e+08)", "  1  8 28  0  1   0.000000 (6.829921e+08)"), ANY},
       {"window start after its end", base(), AB + "-n 10 -s 20010828010000 -e 20010828000000", 0,
        "\n*** Warning: No epoch lies inside the time window; the output file is empty.\n", EMPTY},
-      // A short run's output is written when the file is closed, after the loop has ended (test_output fills
-      // the disk in the loop).
+      // A short run's output is written at close, after the loop (test_output fills the disk in the loop).
       {"a full device", base(), "-i a.obs -o /dev/full -n 10", 1, error("Unable to write file: /dev/full"), ANY},
-      {"input that fails at its first read", "", "-i /proc/self/mem -o b.obs -n 10", 1,
-       error("Unable to read file: /proc/self/mem"), REFUSED},
+      {"first read fails", "", "-i /proc/self/mem -o b.obs -n 10", 1, error("Unable to read file: /proc/self/mem"), REFUSED},
       // The header and the first epochs come with the first 64 KiB and are written; the next read fails.
-      {"input that fails part-way", e2e::generate("--epochs 400"), e2e::withPreload(READ_FAULT) + "EPOFILL " + AB + "-n 10",
-       1, error("Unable to read file: a.obs"), HOLDS, "END OF HEADER"},
+      {"input that fails part-way", e2e::generate("--epochs 400"), e2e::withPreload(READ_FAULT) + "EPOFILL " + RUN, 1,
+       error("Unable to read file: a.obs"), HOLDS, "END OF HEADER"},
       // Read once, a named pipe and a pipe on standard input are inputs like a file; devices are not.
       {"named pipe", base(), "mkfifo pipe && (cat a.obs >pipe &) && EPOFILL -i pipe -o b.obs -n 10", 0, "", SAME},
       {"/dev/null", "", "-i /dev/null -o b.obs -n 10", 1, error("The input is not a regular file: /dev/null"), REFUSED},
@@ -275,16 +263,9 @@ TEST(Cli, VersionReport) {
     const e2e::Result r = e2e::runShell(scratch.dir(), shellCommand(words));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    std::istringstream lines(r.out);
-    std::string version, reads, writes, more;
-    std::getline(lines, version);
-    std::getline(lines, reads);
-    std::getline(lines, writes);
-    EXPECT_EQ(version, std::string("epofill ") + EPOFILL_VERSION);
-    EXPECT_EQ(reads.rfind("reads: RINEX ", 0), 0u) << reads;
-    EXPECT_EQ(writes.rfind("writes: RINEX ", 0), 0u) << writes;
-    EXPECT_FALSE(std::getline(lines, more)) << more;
-    EXPECT_EQ(r.out.back(), '\n');
+    const std::string version = std::regex_replace(EPOFILL_VERSION, std::regex("\\."), "\\.");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("epofill " + version + "\nreads: RINEX .*\nwrites: RINEX .*\n")))
+        << r.out;
     EXPECT_TRUE(snapshot(scratch.dir()) == before);
   }
 }

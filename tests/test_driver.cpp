@@ -87,9 +87,7 @@ TEST(Signals, TheHandlerEndsTheRun) {
       ::signal(SIGHUP, SIG_DFL);
       OutputFile output;
       if (!output.open("/proc/self/fd/" + std::to_string(::fileno(file)))) return;
-      output.write("first line");
-      output.endLine();
-      output.write("half a line");
+      output.write("first line"), output.endLine(), output.write("half a line");
       std::printf("buffered");
       if (!c.deliver) handleFatalSignal(c.number);
       installFatalSignalHandlers();
