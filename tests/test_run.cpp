@@ -1,13 +1,10 @@
-// Whole runs of the built program: small files compared byte for byte with expected text, and
-// generated files whose output is checked against the signals they carry.
+// Whole runs of the built program: a few pinned byte for byte, generated ones checked against their signals.
 #include <time.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 
@@ -16,22 +13,17 @@ namespace {
 using e2e::padded;
 using e2e::readFile;
 
-// tests/expected/run/NAME.stdout, NAME.stderr and NAME.obs (the output file) of a generated input
-// (options of tools/gen_rinex.py) run with -i in.obs -o out.obs and the arguments.
+// tests/expected/run/NAME.{stdout,stderr,obs} of a tools/gen_rinex.py input run with -i in.obs -o out.obs ARGUMENTS.
 struct ExpectedCase { const char *name, *generator, *arguments; int status; };
-
-// The generated runs below check what a model can tell; these pin the exact text of a few runs.
 const ExpectedCase kExpectedCases[] = {
-    // All eight written, 7 gaps filled; G1 lacks L2 in epoch 3 and G2 epoch 5.
+    // G1 lacks L2 in epoch 3 and G2 epoch 5.
     {"eight_epochs", "--epochs 8 --sats 3 --types L1,L2,C1 --strip --blank 3:1:1 --drop 5:2", "-n 15", 0},
-    // Equal times after the first accepted epoch: the error after 5 originals and 5 new epochs.
+    // Equal times: the error after 5 originals and 5 new epochs; also past the window's end.
     {"out_of_synch", "--start 2001-08-28T12:26:00 --epochs 12 --sats 2 --types L1 --strip --repeat 9", "-n 15", 1},
-    // Also checked past the window's end (the epoch at the end itself is not accepted).
     {"out_of_synch_after_window_end", "--epochs 12 --sats 2 --types L1 --strip --repeat 10", "-n 30 -e 20010828000500", 1},
-    // Equal times before the start are not checked; start accepted, end not; -n = rate copies.
+    // Equal times before the start not checked; start accepted, end not; -n = rate copies.
     {"window_bounds", "--epochs 13 --sats 2 --types L1,C1 --strip --repeat 1", "-n 30 -s 20010828000100 -e 20010828000530", 0},
-    // Events before the first epoch, after an epoch before the start (dropped), mid-file, flag 6,
-    // after the last accepted epoch, after the epoch at the window's end (dropped).
+    // Events before the first epoch, after dropped epochs before the start and at the end, mid-file, flag 6, last.
     {"events", "--epochs 12 --sats 2 --types L1,C1 --strip --events=-1:4:2,0:4:1,4:4:2,6:6:1,10:4:1,11:4:1",
      "-n 15 -s 20010828000030 -e 20010828000530", 0},
 };
@@ -45,17 +37,13 @@ TEST(ExpectedRun, StreamsStatusAndOutputFile) {
     const std::string expected = e2e::sourcePath("tests/expected/run/") + c.name;
     ASSERT_TRUE(e2e::exists(expected + ".obs")) << expected;
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, readFile(expected + ".stdout"));
-    EXPECT_EQ(r.err, readFile(expected + ".stderr"));
+    EXPECT_EQ(r.out + "|" + r.err, readFile(expected + ".stdout") + "|" + readFile(expected + ".stderr"));
     EXPECT_EQ(readFile(scratch.path("out.obs")), readFile(expected + ".obs"));
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Generated files. Each signal is a polynomial of degree 7 in the epoch index with coefficients
-// in whole thousandths (the clock's in billionths), so every original value prints exactly and
-// the polynomial through any eight of them is the signal itself.
-
+// Generated files: each signal is a polynomial of degree 7 in the epoch index with coefficients in whole
+// thousandths (the clock's billionths), so originals print exactly and any eight of them give the signal back.
 template <typename... Args>
 std::string format(const char* pattern, Args... args) {
   char text[512];
@@ -104,16 +92,15 @@ struct Scenario {
   }
 };
 
-// mt19937 output is fixed by the standard, so a seed always draws the same file. A regular
-// scenario takes the given rate, increment and length, with no epoch skipped and no time window.
+// mt19937 output is fixed by the standard, so a seed always draws the same file. A regular scenario
+// (rate > 0) takes the given rate, increment and length, with no epoch skipped and no time window.
 Scenario randomScenario(uint32_t seed, int rate = 0, int increment = 0, int epochs = 0) {
   std::mt19937 rng(seed);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
   auto chance = [&](int inN) { return pick(inN) == 0; };
   const bool regular = rate > 0;
   Scenario s;
-  // An ordinary day (2001-08-28 12:00), a GPS week's end (2001-09-01 23:52), a century's turn
-  // (1999-12-31 23:50) and a leap day (2020-02-28 23:45), in seconds since 1970 (UTC).
+  // 2001-08-28 12:00, a GPS week's end (2001-09-01 23:52), a century's turn, a leap day (2020-02-28 23:45).
   const time_t starts[] = {999000000, 999388320, 946684200, 1582933500};
   const int rates[] = {1, 2, 5, 10, 15, 20, 30, 60, 120, 300, 600};
   s.start = starts[pick(4)];
@@ -153,8 +140,7 @@ Scenario randomScenario(uint32_t seed, int rate = 0, int increment = 0, int epoc
   if (s.interval) s.input += headerLine(format("%6d", s.rate), "INTERVAL");
   s.input += headerLine(calendar(s.start, "%6d%6d%6d%6d%6d%13.7f     GPS"), "TIME OF FIRST OBS");
   s.input += headerLine("", "END OF HEADER");
-  // A comment block (flag 4) at each place with probability 1/10.
-  auto addEvent = [&](int after) {
+  auto addEvent = [&](int after) {  // a comment block (flag 4) with probability 1/10
     const int lines = chance(10) ? 1 + pick(2) : 0;
     s.events.push_back(lines == 0 ? "" : format("%26s%3d%3d\n", "", 4, lines));
     for (int k = 0; k < lines; ++k) s.events.back() += headerLine(format("EVENT AFTER %d LINE %d", after, k), "COMMENT");
@@ -221,10 +207,8 @@ void checkScenario(const Scenario& s, const std::string& label) {
                   "    The original epochs were copied without interpolation.\n", n);
   EXPECT_EQ(r.err, err);
   const std::string output = readFile(scratch.path("out.obs"));
-  if (n == 0) {
-    EXPECT_EQ(output, "");
-    return;
-  }
+  EXPECT_EQ(output.empty(), n == 0);
+  if (n == 0) return;
 
   const std::size_t at = output.find("END OF HEADER       \n");
   ASSERT_NE(at, std::string::npos);
@@ -297,14 +281,13 @@ void checkScenario(const Scenario& s, const std::string& label) {
   EXPECT_EQ(tail, (s.listing ? listing : tail.substr(0, tail.find_first_not_of('|'))) + done);
 }
 
-// Seeds 1-60 draw everything; the last three are regular files whose gaps of more than 30 new
-// epochs must be filled to their end: every epoch there, in order, on the signal.
+// Seeds 1-60 draw everything; 61-63 are regular files whose gaps of more than 30 new epochs
+// must be filled to their end: every epoch there, in order, on the signal.
 TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {
   const struct { uint32_t seed; int rate, increment, epochs; } regular[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 3600, 1, 9}};
   for (uint32_t seed = 1; seed <= 63 && !HasFailure(); ++seed) {
-    const Scenario s = seed <= 60 ? randomScenario(seed)
-                                  : randomScenario(regular[seed - 61].seed, regular[seed - 61].rate,
-                                                   regular[seed - 61].increment, regular[seed - 61].epochs);
+    const auto& g = regular[seed > 60 ? seed - 61 : 0];
+    const Scenario s = seed <= 60 ? randomScenario(seed) : randomScenario(g.seed, g.rate, g.increment, g.epochs);
     checkScenario(s, format("seed %u: rate %d, -n %d, %d epochs, %d satellites, %d types", seed, s.rate, s.increment,
                             s.epochs, s.satellites, s.types));
   }
