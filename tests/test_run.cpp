@@ -50,8 +50,7 @@ std::string format(const char* pattern, Args... args) {
   return text;
 }
 
-// Civil time from the C library, independent of the program's own conversions.
-std::string calendar(time_t t, const char* pattern, int yearModulo = 10000) {
+std::string calendar(time_t t, const char* pattern, int yearModulo = 10000) {  // the C library's, not the program's
   std::tm c{};
   gmtime_r(&t, &c);
   return format(pattern, (c.tm_year + 1900) % yearModulo, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min,
@@ -83,16 +82,14 @@ struct Scenario {
 
   time_t time(int epoch) const { return start + static_cast<time_t>(epoch) * rate; }
   long double signal(int index, long double seconds) const {  // seconds from the first epoch
-    const long double u = seconds / rate - epochs / 2;
-    long double v = 0;
+    long double u = seconds / rate - epochs / 2, v = 0;
     const std::vector<int64_t>& c = coefficients[static_cast<std::size_t>(index)];
     for (std::size_t i = c.size(); i-- > 0;) v = v * u + static_cast<long double>(c[i]);
     return index == satellites * types ? v / 1e9L : v / 1000;
   }
 };
 
-// mt19937 output is fixed by the standard, so a seed always draws the same file. A regular scenario
-// (rate > 0) takes the given rate, increment and length, with no epoch skipped and no time window.
+// A seed always draws the same file (mt19937 is fixed by the standard); rate > 0: regular, no skips, no window.
 Scenario randomScenario(uint32_t seed, int rate = 0, int increment = 0, int epochs = 0) {
   std::mt19937 rng(seed);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
@@ -167,13 +164,11 @@ Scenario randomScenario(uint32_t seed, int rate = 0, int increment = 0, int epoc
   return s;
 }
 
-// Half a unit of the last printed digit, plus the double rounding of Neville's tableau: values
-// below 1e8 carry 1.5e-8 per rounding step; 28 steps amplified by the window's Lebesgue function
-// (below 100 for eight points around the gap) stay under 1e-4. The clock likewise, below 8 s.
+// Half a unit of the last printed digit, plus the tableau's rounding: 28 steps of 1.5e-8 (values below 1e8) times
+// the window's Lebesgue function (below 100 for eight points around the gap) stay under 1e-4; the clock likewise.
 constexpr double kValue = 0.0005 + 1e-4, kClock = 0.5e-9 + 1e-11;
 
-// A number the output must hold at this offset after the header: a value (14 columns) or a clock (12).
-struct Value { std::size_t at, width; long double truth; };
+struct Value { std::size_t at, width; long double truth; };  // at an offset after the header: 14 columns, a clock 12
 
 void checkScenario(const Scenario& s, const std::string& label) {
   SCOPED_TRACE(label);
@@ -216,7 +211,6 @@ void checkScenario(const Scenario& s, const std::string& label) {
     EXPECT_NE(header.find(line), std::string::npos) << "header lacks " << line;
   if (interval.empty()) { EXPECT_EQ(header.find("INTERVAL"), std::string::npos); }
 
-  // The records after the header, in order; the new values within their tolerance.
   std::string want = s.events[0], listing;
   std::vector<Value> values;
   for (int a = 0; a < n; ++a) {
@@ -245,13 +239,12 @@ void checkScenario(const Scenario& s, const std::string& label) {
       const long double seconds = static_cast<long double>(t - s.start);
       if (!clockMissing) values.push_back({want.size() + 68, 12, s.signal(s.satellites * s.types, seconds)});
       want += epochText(t, ids, std::string(12, ' '));
-      for (int k = 0; k < s.satellites; ++k) {
+      for (int k = 0; k < s.satellites; ++k)
         for (int j = 0; j < s.types && missing[k] >= 0 && missing[k] != (1 << s.types) - 1; ++j) {
           if (j > 0 && j % 5 == 0) want += "\n";
           if (!(missing[k] >> j & 1)) values.push_back({want.size(), 14, s.signal(k * s.types + j, seconds)});
           want += std::string(16, ' ') + (j + 1 == s.types ? "\n" : "");
         }
-      }
       listing += calendar(t, "Writing interpolated epoch: %3d%3d%3d%3d%3d%11.7f\n", 100);
     }
   }
@@ -270,8 +263,7 @@ void checkScenario(const Scenario& s, const std::string& label) {
   EXPECT_EQ(tail, (s.listing ? listing : tail.substr(0, tail.find_first_not_of('|'))) + done);
 }
 
-// Seeds 1-60 draw everything; 61-63 are regular files whose gaps of more than 30 new epochs
-// must be filled to their end: every epoch there, in order, on the signal.
+// Seeds 1-60 draw everything; 61-63 are regular files with gaps of more than 30 new epochs, filled to their end.
 TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {
   const struct { uint32_t seed; int rate, increment, epochs; } regular[] = {{7, 300, 5, 10}, {8, 60, 1, 12}, {9, 3600, 1, 9}};
   for (uint32_t seed = 1; seed <= 63 && !HasFailure(); ++seed) {
