@@ -36,11 +36,9 @@ RINEXEpoch makeEpoch(int index, const std::string& list) {
   reserveEpoch(e, static_cast<int>(sats.size()), 3);
   initEpoch(e);
   e.time = gpsTimeFromCalendar(2001, 8, 28, 12, 0, 0.0).shiftedBy(30.0 * index);
-  e.epochFlag = 0;
-  e.numSatellites = static_cast<int32_t>(sats.size());
+  e.epochFlag = 0, e.numSatellites = static_cast<int32_t>(sats.size());
   for (std::size_t s = 0; s < sats.size(); ++s) {
-    e.satellites[s].system = sats[s].system;
-    e.satellites[s].prn = sats[s].prn;
+    e.satellites[s].system = sats[s].system, e.satellites[s].prn = sats[s].prn;
     for (std::size_t j = 0; j < 3; ++j)
       e.satellites[s].obs[j] = {1, signalValue(sats[s].signal, sats[s].prn, static_cast<int>(j), 30.0 * index), 1, 7};
   }
