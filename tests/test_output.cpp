@@ -154,9 +154,8 @@ TEST(OutputForms, SignalsWhileTheBufferGrows) {
   e2e::Scratch dir;
   std::string complete;
   for (long k = 0; k < TEST_LINES; ++k) complete += testLine(k) + "\n";
-  const struct { int signal; const char* message; } signals[] = {
-      {SIGTERM, "External termination signal."}, {SIGINT, "User interrupt."}, {SIGSEGV, "Illegal memory reference."},
-      {SIGFPE, "Arithmetic error."}};
+  const struct { int signal; const char* message; } signals[] = {  // ended at a line end, and in the handler
+      {SIGTERM, "External termination signal."}, {SIGSEGV, "Illegal memory reference."}};
   int wrote = 0;
   for (const auto& s : signals)
     for (const char* name : {"out.obs", "out.obs.gz"})
