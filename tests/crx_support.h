@@ -1,8 +1,8 @@
-// Compact RINEX helpers of the tests and fuzz targets: whole texts through the codec, and RINEX 2 and 3
-// observation text made from a stream of choices (seeded in the tests, the fuzz input in the round-trip
-// target), laid out as the decoder restores it: trailing blanks cut, values below 1 with or without "0.".
+// Compact RINEX helpers of the tests and fuzz targets: whole texts through the codec, and observation text
+// from a stream of choices, as the decoder restores it (no trailing blanks, values below 1 with or without "0.").
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
@@ -31,8 +31,7 @@ inline Decoded decodeLines(const std::vector<std::string>& lines, bool zeroBefor
   std::string text;
   for (const std::string& line : lines)
     if (!decoder.decode(line, text)) break;
-  const bool ok = decoder.error().empty() && decoder.finish(text);
-  return {ok, decoder.error(), text};
+  return {decoder.error().empty() && decoder.finish(text), decoder.error(), text};
 }
 // Compact RINEX `version` 1 or 3 of `lines`; the encoder's error, if any, in `error`.
 inline std::string encodeLines(const std::vector<std::string>& lines, int version, std::string* error = nullptr) {
@@ -52,10 +51,8 @@ inline std::string fixed(int64_t v, int decimals, int width, bool zeroBeforePoin
   uint64_t u = v < 0 ? uint64_t(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v), scale = 1;
   for (int i = 0; i < decimals; ++i) scale *= 10;
   std::string whole = u >= scale || zeroBeforePoint ? std::to_string(u / scale) : "";
-  char text[64];
-  std::snprintf(text, sizeof text, "%*s", width,
-                ((v < 0 ? "-" : "") + whole + "." + std::to_string(scale + u % scale).substr(1)).c_str());
-  return text;
+  const std::string text = (v < 0 ? "-" : "") + whole + "." + std::to_string(scale + u % scale).substr(1);
+  return std::string(std::max<std::size_t>(text.size(), static_cast<std::size_t>(width)) - text.size(), ' ') + text;
 }
 
 inline std::string format(const char* pattern, int a, int b = 0, int c = 0, int d = 0) {
@@ -91,9 +88,10 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
   const int64_t clockMax = v2 ? 9999999999LL : 9999999999999LL;
   for (int e = 0, epochs = 1 + static_cast<int>(c.next(40)); e < epochs; ++e) {
     int flag = c.next(10) == 0 ? 2 + static_cast<int>(c.next(4)) : c.next(12) == 0 ? 1 : 0;  // events, power failure
-    std::string head = (v2 ? " 21  3" : "> 2021 03") + format(v2 ? " %2d %2d %2d" : " %02d %02d %02d", 1 + e / 2880,
-                                                              e / 120 % 24, e / 2 % 60) +
-                       format("%3d.0000000  %d", e % 2 * 30, flag);
+    const int day = 1 + e / 2880, hour = e / 120 % 24, minute = e / 2 % 60, second = e % 2 * 30;
+    std::string head = (v2 ? " 21  3" : "> 2021 03") +
+                       format(v2 ? " %2d %2d %2d%3d" : " %02d %02d %02d%3d", day, hour, minute, second) +
+                       format(".0000000  %d", flag);
     if (flag >= 2) {
       int records = static_cast<int>(c.next(3));
       lines.push_back(head + format("%3d", records));
@@ -107,13 +105,13 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
     if (hasClock)
       clock += c.next(8) == 0 ? static_cast<int64_t>(c.next(1u << 31)) : static_cast<int64_t>(c.next(2001)) - 1000;
     if (clock > clockMax || clock < -clockMax) clock = 0;
-    std::string clockText = hasClock ? fixed(clock, v2 ? 9 : 12, v2 ? 12 : 15, zeroBeforePoint) : "";
+    const std::string clockText = hasClock ? fixed(clock, v2 ? 9 : 12, v2 ? 12 : 15, zeroBeforePoint) : "";
     std::string line = head + format("%3d", static_cast<int>(sats.size()));
     for (std::size_t i = 0; v2 && i < sats.size(); ++i) {
       if (i == 12) lines.push_back(hasClock ? padded(line, 68) + clockText : line), line = std::string(32, ' ');
       line += format("%c%02d", systems[sats[i] % 3], 1 + sats[i] / 3);
     }
-    if (hasClock && (v2 ? sats.size() <= 12 : true)) line = padded(line, v2 ? 68 : 41) + clockText;
+    if (hasClock && (!v2 || sats.size() <= 12)) line = padded(line, v2 ? 68 : 41) + clockText;
     lines.push_back(line);
 
     for (int s : sats) {
@@ -131,8 +129,7 @@ inline std::vector<std::string> makeObservationText(Choices& c, int rinexVersion
         line += c.next(3) == 0 ? " 0145"[c.next(5)] : ' ';
         line += c.next(2) == 0 ? " 123456789"[c.next(10)] : ' ';
       }
-      rtrim(line);
-      lines.push_back(line);
+      rtrim(line), lines.push_back(line);
     }
   }
   return lines;

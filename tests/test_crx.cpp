@@ -6,9 +6,7 @@
 
 namespace {
 
-using crx_test::decodeLines;
-using crx_test::encodeLines;
-using crx_test::splitLines;
+using namespace crx_test;
 using Lines = std::vector<std::string>;
 
 enum Match { EXACT, TRIMMED, FIRST_49, NO_PLAIN };  // how the decoded text matches the plain file
@@ -22,10 +20,6 @@ const struct Pair { const char *compact, *plain; Match match; } PAIRS[] = {
     {"rinex3/P43300USA_R_20190012056_17M_15S_MO.crx", "", NO_PLAIN},
 };
 
-Lines readLines(const std::string& shared, const std::string& name) {
-  return splitLines(e2e::readFile(shared + "/../" + name));
-}
-
 TEST(CompactRinexVersion, ReadsTheFirstLineAndRefusesOthers) {
   const std::string label = "                 COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE";
   std::string version;
@@ -38,23 +32,22 @@ TEST(CompactRinexVersion, ReadsTheFirstLineAndRefusesOthers) {
   EXPECT_FALSE(decodeLines({"1.0" + label, "not the program line"}).ok);
 }
 
-// Each compact file decodes to its plain file, and the plain file encodes to the compact file after the
-// second line; where there is no plain file, decoding and encoding again gives it back. Corrupted copies
-// are refused, or (a change that leaves a well-formed file) decode to as many lines; a cut stream gives
-// the whole epochs before the cut or is refused.
+// Compact to plain file and back (but the second line); corrupted copies are refused or decode to as many
+// lines; a cut stream gives the whole epochs before the cut or is refused.
 TEST(CompactCodec, RealFilesBothWaysAndCorruptedCopies) {
   const std::string shared = e2e::sharedDataDir();
   if (shared.empty()) GTEST_SKIP() << "../shared/data is absent: real Compact RINEX files skipped";
+  const auto readLines = [&](const std::string& name) { return splitLines(e2e::readFile(shared + "/../" + name)); };
   for (const Pair& p : PAIRS) {
     SCOPED_TRACE(p.compact);
-    const Lines lines = readLines(shared, p.compact);
-    const crx_test::Decoded d = decodeLines(lines);
+    const Lines lines = readLines(p.compact);
+    const Decoded d = decodeLines(lines);
     ASSERT_TRUE(d.ok) << d.error;
-    Lines got = splitLines(d.text), plain = p.match == NO_PLAIN ? got : readLines(shared, p.plain), want = plain;
+    Lines got = splitLines(d.text), plain = p.match == NO_PLAIN ? got : readLines(p.plain), want = plain;
     const std::size_t wholeLines = got.size();
     if (p.match == FIRST_49) got.resize(49);
     if (p.match == TRIMMED)
-      for (std::string& w : want) crx_test::rtrim(w);
+      for (std::string& w : want) rtrim(w);
     EXPECT_EQ(got, want);
 
     Lines encoded = splitLines(encodeLines(plain, lines[0][0] == '3' ? 3 : 1)), compact = lines;
@@ -68,7 +61,7 @@ TEST(CompactCodec, RealFilesBothWaysAndCorruptedCopies) {
     while (lines[data - 1].find("END OF HEADER") == std::string::npos) ++data;
     EXPECT_FALSE(decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(data + 2))).ok);
     for (std::size_t keep = data + 3; keep < lines.size(); keep += lines.size() / 9 + 1) {
-      const crx_test::Decoded cut = decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep)));
+      const Decoded cut = decodeLines(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep)));
       if (cut.ok)
         EXPECT_EQ(d.text.compare(0, cut.text.size(), cut.text), 0) << "cut after line " << keep;
       else
@@ -80,7 +73,7 @@ TEST(CompactCodec, RealFilesBothWaysAndCorruptedCopies) {
         if (lines[i][c] < '0' || lines[i][c] > '9') continue;
         Lines bad = lines;
         bad[i][c] = static_cast<char>(bad[i][c] == '9' ? '0' : bad[i][c] + 1);
-        const crx_test::Decoded changed = decodeLines(bad);
+        const Decoded changed = decodeLines(bad);
         EXPECT_TRUE(!changed.ok || splitLines(changed.text).size() == wholeLines)
             << "line " << i + 1 << " column " << c + 1;
       }
@@ -98,30 +91,28 @@ TEST(CompactCodec, RealFilesBothWaysAndCorruptedCopies) {
     for (const auto& c : cases) {
       Lines bad = lines;
       bad[c.line] = c.text;
-      const crx_test::Decoded d = decodeLines(bad);
+      const Decoded d = decodeLines(bad);
       EXPECT_TRUE(!d.ok && d.error.find(c.error) != std::string::npos) << c.text << ": " << d.error;
     }
   }
 }
 
-struct SeededChoices : crx_test::Choices {
+struct SeededChoices : Choices {
   std::mt19937 random;
   explicit SeededChoices(unsigned seed) : random(seed) {}
   uint32_t next(uint32_t n) override { return static_cast<uint32_t>(random() % n); }
 };
 
-// Jumps, values below 1, missing values, flags, clocks that come and go, satellites appearing and
-// disappearing (more than 12 of them), events: encoding then decoding gives the text back. For the
-// first seeds, the encoder's output after every line past the header holds whole epochs only, and a
-// cut last epoch is dropped.
+// Encoding then decoding gives the text back; for the first seeds the encoder's output after every line
+// past the header holds whole epochs only, and a cut last epoch is dropped.
 TEST(CompactCodec, RoundTripOfGeneratedEpochs) {
   for (unsigned seed = 1; seed <= 200; ++seed) {
     SeededChoices choices(seed);
     const int rinex = seed % 2 == 0 ? 2 : 3, version = rinex == 2 ? 1 : 3;
     const bool zero = seed % 3 == 0;
-    const Lines text = crx_test::makeObservationText(choices, rinex, zero);
+    const Lines text = makeObservationText(choices, rinex, zero);
     std::string error;
-    const crx_test::Decoded d = decodeLines(splitLines(encodeLines(text, version, &error)), zero);
+    const Decoded d = decodeLines(splitLines(encodeLines(text, version, &error)), zero);
     ASSERT_TRUE(error.empty() && d.ok && splitLines(d.text) == text) << "seed " << seed << ": " << error << d.error;
     if (seed > 4) continue;
     EXPECT_TRUE(decodeLines(splitLines(encodeLines(Lines(text.begin(), text.end() - 1), version)), zero).ok);
@@ -131,7 +122,7 @@ TEST(CompactCodec, RoundTripOfGeneratedEpochs) {
     for (const std::string& line : text) {
       encoder.encode(line, out);
       if (header && (header = line.find("END OF HEADER") == std::string::npos)) continue;
-      const crx_test::Decoded part = decodeLines(splitLines(out), zero);
+      const Decoded part = decodeLines(splitLines(out), zero);
       const Lines got = splitLines(part.text);
       ASSERT_TRUE(part.ok && got.size() <= text.size() && std::equal(got.begin(), got.end(), text.begin())) << seed;
     }
@@ -159,7 +150,7 @@ TEST(CompactEncoder, RefusesWhatItCannotRepresent) {
     Lines bad = header;
     bad.insert(bad.end(), {c.epoch, c.data, ""});
     std::string error;
-    const crx_test::Decoded d = decodeLines(splitLines(encodeLines(bad, 1, &error)));
+    const Decoded d = decodeLines(splitLines(encodeLines(bad, 1, &error)));
     EXPECT_NE(error.find(c.what), std::string::npos) << c.what << ": " << error;
     EXPECT_TRUE(d.ok && splitLines(d.text) == header) << c.what;
   }

@@ -28,8 +28,7 @@ std::string trimmed(const std::string& text) {
   return text.empty() || text.back() == '\n' ? out : out.substr(0, out.size() - 1);
 }
 
-// A file of the output decoded as its name says (Compact RINEX by the program's own decoder, without the
-// trailing blanks it does not keep); "(... failed)" when it does not decode.
+// A file of the output decoded as its name says (Compact RINEX without the trailing blanks it does not keep).
 std::string decoded(const e2e::Scratch& dir, const std::string& name) {
   const OutputForm form = outputFormOf(name);
   const e2e::Result r = e2e::runShell(dir.dir(), (form.gzip ? "gzip -dc " : "cat ") + e2e::quote(name));
@@ -37,7 +36,9 @@ std::string decoded(const e2e::Scratch& dir, const std::string& name) {
   const crx_test::Decoded d = crx_test::decodeLines(crx_test::splitLines(r.out), true);
   return d.ok ? trimmed(d.text) : "(decoding failed: " + d.error + ")";
 }
-std::string plainFor(const std::string& name, const std::string& plain) { return outputFormOf(name).compact ? trimmed(plain) : plain; }
+std::string plainFor(const std::string& name, const std::string& text) {
+  return outputFormOf(name).compact ? trimmed(text) : text;
+}
 
 // Every real file, densified into every form, decodes to the plain output; "-o - -t" writes exactly the
 // plain output on standard output, and on standard error the reports and listing of a file run.
@@ -72,8 +73,7 @@ TEST(OutputForms, RoundTripsOfTheRealFiles) {
   }
 }
 
-// A preloaded write() that lets the output file (no standard stream) grow to $LIMIT bytes, as a full
-// disk would: the write that crosses the limit is cut short, the next fails with ENOSPC.
+// A full disk: the output file grows to $LIMIT bytes, the write that crosses it is cut short, the next fails.
 const char* const FULL_DISK_SOURCE = R"(#define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -94,9 +94,8 @@ void expectWholeLinePrefix(const std::string& partial, const std::string& comple
   EXPECT_GE(partial.size(), atLeast);
 }
 
-// Four hours of 30 s data densified to 1 s (some 25 MB of plain text), ended by a full disk (the limit
-// falls inside a gzip member of some 260 kB, or an epoch), by SIGTERM once the file has grown, or by a
-// value wider than its field in the last epoch: plain RINEX of a sort, but no Compact RINEX.
+// Some 25 MB of plain text ended by a full disk (inside a gzip member or an epoch), by SIGTERM once the file
+// has grown, or by a value wider than its field in the last epoch (plain RINEX of a sort, no Compact RINEX).
 TEST(OutputForms, AFullDiskATerminationSignalOrARefusedValueLeavesWholeLines) {
   e2e::Scratch dir;
   std::string input = e2e::generate("--epochs 480 --sats 10 --types L1,L2,C1,P1,P2,D1,D2 --clock");
@@ -141,8 +140,7 @@ TEST(OutputForms, AReaderThatGoesAwayIsAWriteError) {
   EXPECT_EQ(err.substr(err.size() - std::min(err.size(), message.size())), message);
 }
 
-// Line k of the text the signal test writes: its number, then one letter repeated. Every 100th line
-// is long and longer than the one before, so the buffer (256 KiB at first) is replaced by bigger ones.
+// Line k of the signal test: every 100th line is longer than the one before, so the buffer is replaced by bigger ones.
 constexpr long TEST_LINES = 6000;
 std::string testLine(long k) {
   std::size_t length = static_cast<std::size_t>(k * 13 % 4000);
@@ -150,15 +148,14 @@ std::string testLine(long k) {
   return std::to_string(k) + " " + std::string(length, static_cast<char>('a' + k % 26));
 }
 
-// Signals at every point of the writing (every 50 us from `delay` on, until the run ends): the termination
-// signals through the run's next line end, the others in the handler, which may write only plain whole lines.
+// Signals every 50 us from `delay` on: the termination signals end the run at its next line end, the others
+// in the handler, which may write only plain whole lines.
 TEST(OutputForms, SignalsWhileTheBufferGrows) {
   e2e::Scratch dir;
   std::string complete;
   for (long k = 0; k < TEST_LINES; ++k) complete += testLine(k) + "\n";
-  const struct { int signal; const char* message; } signals[] = {
-      {SIGTERM, "External termination signal."}, {SIGINT, "User interrupt."}, {SIGSEGV, "Illegal memory reference."},
-      {SIGFPE, "Arithmetic error."}};
+  const struct { int signal; const char* message; } signals[] = {  // ended at a line end, and in the handler
+      {SIGTERM, "External termination signal."}, {SIGSEGV, "Illegal memory reference."}};
   int wrote = 0;
   for (const auto& s : signals)
     for (const char* name : {"out.obs", "out.obs.gz"})
