@@ -102,7 +102,6 @@ TEST_F(Rinex3Files, CompactRinex3InAndOut) {
     for (const auto& [in, out] : {std::pair{packed, "a.rnx"}, {plain, "b.rnx"}})
       ASSERT_EQ(e2e::runEpofill(dir.dir(), {"-i", dataFile(in), "-o", out, "-n", "5"}).status, 0) << in;
     EXPECT_EQ(e2e::readFile(dir.path("a.rnx")), e2e::readFile(dir.path("b.rnx"))) << packed;
-    EXPECT_GT(parse(e2e::readFile(dir.path("a.rnx"))).satellites.size(), 2u);
   }
   e2e::Scratch dir;
   for (const char* name : {"out.rnx", "out.crx", "out.crx.gz"})
