@@ -21,21 +21,18 @@ struct ObservationFile {
 ObservationFile parse(const std::string& text, bool indicators = true) {
   ObservationFile file;
   std::map<char, int> types;
-  std::istringstream in(text);
-  std::string line;
-  auto next = [&] {
-    if (!std::getline(in, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
-  };
-  while (next() && line.find("END OF HEADER") == std::string::npos)
-    if (line.find("SYS / # / OBS TYPES") != std::string::npos && line[0] != ' ') types[line[0]] = integerAt(line, 4, 3);
-  while (next()) {
-    if (line.empty() || line[0] != '>' || integerAt(line, 30, 3) >= 2) continue;
+  const std::vector<std::string> lines = e2e::splitLines(text);
+  std::size_t i = 0;
+  for (; i < lines.size() && lines[i].find("END OF HEADER") == std::string::npos; ++i)
+    if (lines[i].find("SYS / # / OBS TYPES") == 60 && lines[i][0] != ' ') types[lines[i][0]] = integerAt(lines[i], 4, 3);
+  while (++i < lines.size()) {
+    const std::string& e = lines[i];
+    if (e.empty() || e[0] != '>' || integerAt(e, 30, 3) >= 2) continue;
     char time[96];
-    std::snprintf(time, sizeof time, "%d %d %d %d %d %.7f", integerAt(line, 3, 4), integerAt(line, 8, 2), integerAt(line, 11, 2),
-                  integerAt(line, 14, 2), integerAt(line, 17, 2), std::strtod(line.substr(18, 11).c_str(), nullptr));
-    for (int s = integerAt(line, 33, 3); s > 0 && next(); --s) {
+    std::snprintf(time, sizeof time, "%d %d %d %d %d %.7f", integerAt(e, 3, 4), integerAt(e, 8, 2), integerAt(e, 11, 2),
+                  integerAt(e, 14, 2), integerAt(e, 17, 2), std::strtod(e.substr(18, 11).c_str(), nullptr));
+    for (int s = integerAt(e, 33, 3); s > 0 && ++i < lines.size(); --s) {
+      const std::string& line = lines[i];
       std::vector<std::string>& fields = file.values[std::string(time) + " " + line.substr(0, 3)];
       file.satellites[time] += line.substr(0, 3);
       for (std::size_t at = 4; fields.size() < static_cast<std::size_t>(types[line[0]]); at += 16) {
