@@ -1,5 +1,4 @@
-// RINEX 3 headers and epochs: the version dispatch, the records kept and rewritten, the epoch
-// and satellite lines both ways, event records and the refusals.
+// RINEX 3 headers and epochs: version dispatch, records kept and rewritten, epochs both ways, events.
 #include "rinex_test_support.h"
 
 using namespace rinex_test;
@@ -10,8 +9,7 @@ std::string rec(const std::string& text, const std::string& label) { return padd
 
 const std::string FIRST_OBS = rec("  2021     3    19    12     0    0.0000000     GLO", "TIME OF FIRST OBS");
 
-// Two type lists (G's continued), a record this program does not read, comments before and after
-// the program record, and the given INTERVAL line (none when empty).
+// Two type lists (G's continued), an unknown record, comments around the program record, INTERVAL if given.
 std::vector<std::string> headerLines(const std::string& interval = rec("    30.000", "INTERVAL")) {
   std::vector<std::string> lines = {
       rec("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE"), rec("CHANGED", "COMMENT"),
@@ -92,8 +90,8 @@ TEST_F(Rinex3, TheHeaderKeepsEveryLineReadsWhatTheRunNeedsAndIsWrittenWithTheRun
   EXPECT_TRUE(fraction.interval == UNSET && fraction.intervalSeconds == 0.5) << fraction.intervalSeconds;
   const std::string interval5 = rec("     5.000", "INTERVAL");
   auto without = [](std::size_t line) { auto l = headerLines(); l.erase(l.begin() + static_cast<long>(line)); return l; };
-  // The header and the line the added comments follow: the comments after the program record, the
-  // program record, the version record and its comments; without INTERVAL it goes before TIME OF FIRST OBS.
+  // Header and the line the added comments follow (after the program record's comments, else the program
+  // record, else the version record's); a missing INTERVAL goes before TIME OF FIRST OBS.
   for (const auto& [in, after] : std::vector<std::pair<std::vector<std::string>, long>>{
            {headerLines(), 3}, {without(3), 2}, {without(2), 2}, {headerLines(""), 3}}) {
     RINEXHeader changed = readText(joined(in));
@@ -155,14 +153,12 @@ TEST_F(Rinex3, EventRecordsAreKeptVerbatimFlag4ListsApplyAndMisplacedLinesAreRef
     ASSERT_EQ(epochs.size(), 2u) << event;
     const bool newList = event == events[1];  // R's values after it: one, not two
     EXPECT_EQ(epochs[0].eventText, event);
-    EXPECT_EQ(epochs[0].newTypeList, newList);
-    EXPECT_EQ(epochs[1].satellites[0].obs[1].present, !newList);
-    EXPECT_EQ(written == event + next, !newList);
+    EXPECT_EQ(std::vector<bool>({epochs[0].newTypeList, epochs[1].satellites[0].obs[1].present != 0, written == event + next}),
+              std::vector<bool>({newList, !newList, !newList})) << event;
   }
   std::vector<std::pair<char, int16_t>> slips;  // -a takes the satellites of flag-6 records
   cycleSlipSatellites(events[1] + events[3] + events[0], 0, slips);
   EXPECT_EQ(slips, (std::vector<std::pair<char, int16_t>>{{'G', 5}, {'R', 24}}));
-  // Misplaced lines are refused.
   for (const auto& [text, message] : {std::pair<std::string, std::string>{" 21  3 19 12  0  0.0000000  0  0\n", "must start with '>'"},
                                       {"> 2021 03 19 12 00  0.0000000  0  2\nG05\n> 2021 03 19 12 00 30.0000000  0  0\n",
                                        "The epoch ends before its 2 satellites"}}) {
