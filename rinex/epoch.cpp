@@ -4,6 +4,17 @@
 #include "rinex/fields.h"
 #include "rinex/rinex.h"
 
+void readObservationField(std::string_view line, int col, ObservationValue& o) {
+  const double value = fieldDecimal(line, col, OBSERVATION_VALUE_WIDTH);
+  if (value == 0.0) return;  // blank or zero: absent, whatever the indicators say
+  o.present = 1;
+  o.value = value;
+  std::string_view lli = fieldText(line, col + OBSERVATION_VALUE_WIDTH, 1);
+  if (!lli.empty() && lli[0] != ' ') o.lli = toInt16(parseInteger(lli));
+  std::string_view strength = fieldText(line, col + OBSERVATION_VALUE_WIDTH + 1, 1);
+  if (!strength.empty() && strength[0] != ' ') o.signalStrength = toInt16(parseInteger(strength));
+}
+
 namespace {
 
 // Epoch line columns (1-based first column, width).
@@ -25,7 +36,6 @@ constexpr int CONTINUATION_INDENT = 32;
 // Data lines: five observations of 16 columns (value F14.3, loss of lock, signal strength).
 constexpr int OBS_PER_LINE = 5;
 constexpr int OBS_FIELD_W = 16;
-constexpr int OBS_VALUE_W = OBSERVATION_VALUE_WIDTH;
 
 // Event records: epoch flags 2-5 are followed by special records, 6 by cycle-slip records.
 constexpr int FIRST_EVENT_FLAG = 2;
@@ -63,15 +73,7 @@ void readSatelliteList(std::string_view line, RINEXEpoch& epoch, int first, int 
 void readObservations(std::string_view line, SatelliteObservations& sat, int firstType, int types) {
   for (int j = firstType; j < types && j < firstType + OBS_PER_LINE; ++j) {
     int col = 1 + OBS_FIELD_W * (j - firstType);
-    double value = fieldDecimal(line, col, OBS_VALUE_W);
-    if (value == 0.0) continue;  // blank or zero: absent, whatever the indicators say
-    ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-    o.present = 1;
-    o.value = value;
-    std::string_view lli = fieldText(line, col + OBS_VALUE_W, 1);
-    if (!lli.empty() && lli[0] != ' ') o.lli = toInt16(parseInteger(lli));
-    std::string_view strength = fieldText(line, col + OBS_VALUE_W + 1, 1);
-    if (!strength.empty() && strength[0] != ' ') o.signalStrength = toInt16(parseInteger(strength));
+    readObservationField(line, col, sat.obs[static_cast<std::size_t>(j)]);
   }
 }
 

@@ -23,7 +23,6 @@ constexpr int CLOCK_GAP = 6;  // columns 36-41
 constexpr int SATELLITE_W = 3;
 constexpr int FIRST_VALUE_COL = 4;
 constexpr int OBS_FIELD_W = 16;
-constexpr int OBS_VALUE_W = OBSERVATION_VALUE_WIDTH;
 
 constexpr int FIRST_EVENT_FLAG = 2;
 constexpr int HEADER_EVENT_FLAG = 4;  // header records follow, perhaps new type lists
@@ -47,15 +46,7 @@ void readSatellite(std::string_view line, const RINEXHeader& header, SatelliteOb
   for (int j = 0; j < types; ++j) {
     int col = FIRST_VALUE_COL + OBS_FIELD_W * j;
     if (static_cast<std::size_t>(col) > line.size()) break;
-    double value = fieldDecimal(line, col, OBS_VALUE_W);
-    if (value == 0.0) continue;  // blank or zero: absent, as in RINEX 2
-    ObservationValue& o = sat.obs[static_cast<std::size_t>(j)];
-    o.present = 1;
-    o.value = value;
-    std::string_view lli = fieldText(line, col + OBS_VALUE_W, 1);
-    if (!lli.empty() && lli[0] != ' ') o.lli = toInt16(parseInteger(lli));
-    std::string_view strength = fieldText(line, col + OBS_VALUE_W + 1, 1);
-    if (!strength.empty() && strength[0] != ' ') o.signalStrength = toInt16(parseInteger(strength));
+    readObservationField(line, col, sat.obs[static_cast<std::size_t>(j)]);
   }
 }
 

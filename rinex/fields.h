@@ -33,6 +33,12 @@ inline double fieldDecimal(std::string_view line, int column, int width) {
 // Stores an int32 in a 16-bit field the way a narrowing assignment does (modulo 2^16).
 inline int16_t toInt16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v))); }
 
+// One observation field of a data line at column `col`: the value in F14.3, then the loss-of-lock
+// and signal-strength digits. A value that is blank or reads as zero leaves the observation absent,
+// whatever its indicators say. Shared by the RINEX 2 and RINEX 3 epoch readers.
+struct ObservationValue;
+void readObservationField(std::string_view line, int col, ObservationValue& o);
+
 // Writers. A value wider than its field is printed whole and pushes the rest of the line.
 // The char* forms write at out and return the end; out must have FIELD_ROOM bytes of room.
 constexpr std::size_t FIELD_ROOM = 420;  // widest fixed value (1e308 with 9 decimals) and its pad
