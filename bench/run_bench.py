@@ -143,22 +143,23 @@ def main():
         if label == "day -n 1":
             day_output = dst
 
+    def shell_runs(command, dst):
+        """Runs of a shell command that writes a new dst each time."""
+        runs = []
+        for _ in range(a.reps):
+            if os.path.exists(dst):
+                os.remove(dst)
+            runs.append(timed(["sh", "-c", command]))
+        return runs
+
     base_dst = os.path.join(work, "baseline.copy")
-    base = []
-    for _ in range(a.reps):
-        if os.path.exists(base_dst):
-            os.remove(base_dst)
-        base.append(timed(["sh", "-c", f"cat '{day_output}' > '{base_dst}'"]))
+    base = shell_runs(f"cat '{day_output}' > '{base_dst}'", base_dst)
     base_seconds = statistics.median(r[0] for r in base)
     base_mb = os.path.getsize(day_output) / 1e6
 
     # gzip -1 of the plain day output: with the plain run, the yardstick of the compressed outputs.
     gzip_dst = os.path.join(work, "gzip1.gz")
-    gzip_runs = []
-    for _ in range(a.reps):
-        if os.path.exists(gzip_dst):
-            os.remove(gzip_dst)
-        gzip_runs.append(timed(["sh", "-c", f"gzip -1 -c '{day_output}' > '{gzip_dst}'"]))
+    gzip_runs = shell_runs(f"gzip -1 -c '{day_output}' > '{gzip_dst}'", gzip_dst)
     gzip_seconds = statistics.median(r[0] for r in gzip_runs)
     sizes["gzip -1 of day -n 1"] = os.path.getsize(gzip_dst) / 1e6
 

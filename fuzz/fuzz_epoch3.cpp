@@ -69,10 +69,7 @@ bool readAll(std::string_view text, RINEXHeader header, OutputFile* output, int&
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::setUp();
-  return 0;
-}
+FUZZ_INITIALIZE(fuzz::setUp())
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static std::vector<RINEXHeader> headers;

@@ -21,10 +21,7 @@ bool read(const std::string& text, RINEXHeader& header) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::setUp();
-  return 0;
-}
+FUZZ_INITIALIZE(fuzz::setUp())
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   RINEXHeader header, again;

@@ -17,6 +17,16 @@ def header_line(text, label):
     return f"{text:<60.60}{label:<20}"
 
 
+# The station's records, the same in both versions.
+STATION_RECORDS = [
+    header_line(f"{'tester':<20}{'epofill':<40}", "OBSERVER / AGENCY"),
+    header_line(f"{'12345':<20}{'SYNTHETIC RECEIVER':<20}{'1.0':<20}", "REC # / TYPE / VERS"),
+    header_line(f"{'67890':<20}{'SYNTHETIC ANTENNA':<20}", "ANT # / TYPE"),
+    header_line(f"{'4027881.3000':>14}{'306998.7500':>14}{'4919498.6000':>14}", "APPROX POSITION XYZ"),
+    header_line(f"{'0.0000':>14}{'0.0000':>14}{'0.0000':>14}", "ANTENNA: DELTA H/E/N"),
+]
+
+
 def write_header(out, a, first):
     lines = [
         header_line(f"{a.version:>9}           {'OBSERVATION DATA':<20}{a.system:<20}", "RINEX VERSION / TYPE"),
@@ -24,11 +34,7 @@ def write_header(out, a, first):
         header_line("Synthetic observations for tests and benchmarks", "COMMENT"),
         header_line("SYNT", "MARKER NAME"),
         header_line(f"{'SYNT 00001':<20}", "MARKER NUMBER"),
-        header_line(f"{'tester':<20}{'epofill':<40}", "OBSERVER / AGENCY"),
-        header_line(f"{'12345':<20}{'SYNTHETIC RECEIVER':<20}{'1.0':<20}", "REC # / TYPE / VERS"),
-        header_line(f"{'67890':<20}{'SYNTHETIC ANTENNA':<20}", "ANT # / TYPE"),
-        header_line(f"{'4027881.3000':>14}{'306998.7500':>14}{'4919498.6000':>14}", "APPROX POSITION XYZ"),
-        header_line(f"{'0.0000':>14}{'0.0000':>14}{'0.0000':>14}", "ANTENNA: DELTA H/E/N"),
+        *STATION_RECORDS,
         header_line(f"{1:6d}{1:6d}", "WAVELENGTH FACT L1/2"),
     ]
     types = a.types.split(",")
@@ -62,11 +68,7 @@ def write_header3(out, a, first):
         header_line("Synthetic observations for tests and benchmarks", "COMMENT"),
         header_line("SYNT", "MARKER NAME"),
         header_line("GEODETIC", "MARKER TYPE"),
-        header_line(f"{'tester':<20}{'epofill':<40}", "OBSERVER / AGENCY"),
-        header_line(f"{'12345':<20}{'SYNTHETIC RECEIVER':<20}{'1.0':<20}", "REC # / TYPE / VERS"),
-        header_line(f"{'67890':<20}{'SYNTHETIC ANTENNA':<20}", "ANT # / TYPE"),
-        header_line(f"{'4027881.3000':>14}{'306998.7500':>14}{'4919498.6000':>14}", "APPROX POSITION XYZ"),
-        header_line(f"{'0.0000':>14}{'0.0000':>14}{'0.0000':>14}", "ANTENNA: DELTA H/E/N"),
+        *STATION_RECORDS,
     ]
     for system in SYSTEMS3:
         codes = TYPES3[system].split()
