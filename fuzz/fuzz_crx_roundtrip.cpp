@@ -1,7 +1,7 @@
 // Epochs built from the fuzz input (satellites, values, flags, clocks, events), written as RINEX 2
 // or 3 text, encoded as Compact RINEX and decoded: the same lines come back.
 #include "fuzz/fuzz_support.h"
-#include "tests/crx_support.h"
+#include "fuzz/crx_epochs.h"
 
 namespace {
 
