@@ -17,6 +17,11 @@ inline Lines splitLines(const std::string& text) {  // a last line without '\n' 
   return lines;
 }
 inline void rtrim(std::string& s) { s.erase(s.find_last_not_of(' ') + 1); }
+inline std::string withoutTrailingBlanks(const std::string& text) {  // as the decoder restores lines
+  std::string out;
+  for (char c : text) (c == '\n' ? rtrim(out) : void()), out += c;
+  return out;
+}
 
 struct Decoded { bool ok; std::string error, text; };
 inline Decoded decodeLines(const Lines& lines, bool zeroBeforePoint = false) {
