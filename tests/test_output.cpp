@@ -15,13 +15,13 @@ TEST(OutputForm, ToldByTheName) {  // - standard output, g gzip, c Compact RINEX
 }
 
 // The output file `name`, decoded, is a whole-line prefix of `complete` of at least `atLeast` bytes (npos: all).
-void expectWholeLines(const e2e::Scratch& dir, const std::string& name, std::string complete, std::size_t atLeast, bool mayBeWhole) {
+void expectWholeLines(const e2e::Scratch& dir, const std::string& name, const std::string& all, std::size_t atLeast, bool mayBeWhole) {
   const bool compact = outputFormOf(name).compact;
-  const e2e::Result r = e2e::runShell(dir.dir(), (outputFormOf(name).gzip ? "gzip -dc " : "cat ") + e2e::quote(name));
+  e2e::Result r = outputFormOf(name).gzip ? e2e::runShell(dir.dir(), "gzip -dc " + name) : e2e::Result{0, e2e::readFile(dir.path(name)), ""};
   const crx_test::Decoded d = compact ? crx_test::decodeLines(crx_test::splitLines(r.out), true) : crx_test::Decoded{};
-  const std::string got = r.status != 0 ? "(reading failed: " + r.err + ")" : !compact ? r.out
+  const std::string got = r.status != 0 ? "(reading failed: " + r.err + ")" : !compact ? std::move(r.out)
                           : d.ok ? crx_test::withoutTrailingBlanks(d.text) : "(decoding failed: " + d.error + ")";
-  complete = compact ? crx_test::withoutTrailingBlanks(complete) : complete;
+  const std::string& complete = compact ? crx_test::withoutTrailingBlanks(all) : all;
   EXPECT_TRUE(complete.compare(0, got.size(), got) == 0 && (got.empty() || got.back() == '\n') &&
               got.size() >= std::min(atLeast, complete.size()) && (mayBeWhole || got.size() < complete.size()))
       << name << ": not a whole-line prefix of the complete output: " << got.size() << " of " << complete.size() << " bytes";
