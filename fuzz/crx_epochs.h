@@ -1,9 +1,10 @@
-// The input of fuzz_crx_roundtrip: observation text made from a stream of choices, as the Compact RINEX
-// decoder restores it (no trailing blanks, values below 1 with or without "0.").
+// The input of fuzz_crx_roundtrip (and of test_crx's first seeds): observation text made from a stream of choices,
+// as the Compact RINEX decoder restores it (no trailing blanks, values below 1 with or without "0.").
 #pragma once
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 
 #include "tests/crx_support.h"
 
@@ -73,6 +74,16 @@ inline Lines makeObservationText(Choices& c, int rinexVersion, bool zeroBeforePo
     }
   }
   return lines;
+}
+
+// The same from a seed (the unit tests' cases).
+inline Lines makeObservationText(unsigned seed, int rinexVersion, bool zeroBeforePoint) {
+  struct Seeded : Choices {
+    std::mt19937 random;
+    explicit Seeded(unsigned s) : random(s) {}
+    uint32_t next(uint32_t n) override { return static_cast<uint32_t>(random() % n); }
+  } choices(seed);
+  return makeObservationText(choices, rinexVersion, zeroBeforePoint);
 }
 
 }  // namespace crx_test

@@ -40,4 +40,11 @@ inline std::string encodeLines(const Lines& lines, int version, std::string* err
   return out;
 }
 
+// `lines` encoded as Compact RINEX `version` and decoded: "" when the same lines come back, else what went wrong.
+inline std::string roundTrip(const Lines& lines, int version, bool zeroBeforePoint) {
+  std::string error;
+  const Decoded d = decodeLines(splitLines(encodeLines(lines, version, &error)), zeroBeforePoint);
+  return !error.empty() || !d.ok ? error + d.error : splitLines(d.text) == lines ? "" : "other lines came back";
+}
+
 }  // namespace crx_test
