@@ -21,7 +21,7 @@ std::string head(const std::string& n, std::size_t size) {  // the settings repo
 }
 std::string complete(const std::string& n, const std::string& in) { return head(n, in.size()) + std::string(57, '|') + "\nInterpolation complete.\n"; }
 
-const char* const READ_FAULT = "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <errno.h>\n#include <unistd.h>\n"  // EIO from 64 KiB on"
+const char* const READ_FAULT = "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <errno.h>\n#include <unistd.h>\n"  // read() fails from 64 KiB on
                                "ssize_t read(int fd, void* b, size_t n) { if (lseek(fd, 0, SEEK_CUR) >= 65536) return errno = EIO, -1;\n"
                                "  return ((ssize_t (*)(int, void*, size_t))dlsym(RTLD_NEXT, \"read\"))(fd, b, n); }\n";
 

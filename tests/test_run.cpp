@@ -12,7 +12,6 @@
 
 namespace {
 
-
 template <typename... Args> std::string format(const char* pattern, Args... args) {
   char text[512];
   return std::snprintf(text, sizeof text, pattern, args...), std::string(text);
@@ -33,9 +32,9 @@ template <typename Value> std::string dataLines(int types, Value value) {  // on
   return text + "\n";
 }
 
-constexpr double kValue = 0.0005 + 1e-4, kClock = 0.5e-9 + 1e-11;  // half the last digit + 28 steps' rounding of 1.5e-8 times a Lebesgue function < 100
+constexpr double kValue = 0.0005 + 1e-4, kClock = 0.5e-9 + 1e-11;  // half the last digit + 28 roundings of 1.5e-8 times a Lebesgue function < 100
 
-// Rates of 1 s to 10 min, gaps of up to 599 new epochs, windows, events, missing values; mt19937 draws alike everywhere.
+// Rates of 1 s to 10 min, gaps of up to 599 new epochs, windows, events, missing values; a seed draws one file everywhere.
 TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {
   for (uint32_t seed = 1; seed <= 64 && !HasFailure(); ++seed) {
     std::mt19937 rng(seed);
