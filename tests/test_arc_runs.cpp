@@ -1,7 +1,5 @@
 // -a through the built program: a synthetic run value by value, real files through tools/arc_errors.py.
-#include <sstream>
-
-#include "e2e_support.h"
+#include "e2e_support.h"  // std::istringstream too
 
 namespace {
 
@@ -9,7 +7,8 @@ namespace {
 // gap. New epochs list G1 while a value of it is interpolated (gaps 1-6), G2 from gap 5 (by default from gap 7).
 TEST(ArcAwareRun, SummaryCountsEveryValueOfEveryGap) {
   e2e::Scratch dir;
-  e2e::writeFile(dir.path("in.obs"), e2e::generate("--epochs 12 --sats 2 --types L1,C1 --strip --no-lli --slips 6:1:0 --drop 3:2 --events 8:6:1"));
+  e2e::writeFile(dir.path("in.obs"),
+                 e2e::generate("--epochs 12 --sats 2 --types L1,C1 --strip --no-lli --slips 6:1:0 --drop 3:2 --events 8:6:1"));
   const e2e::Result r = e2e::runEpofill(dir.dir(), {"-i", "in.obs", "-o", "out.obs", "-n", "15", "-a"});
   EXPECT_EQ(r.err, "\nArc-aware interpolation (-a):\n"
             "    observation values interpolated:                      19\n    observation values left empty:                        25\n"
