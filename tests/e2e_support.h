@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ inline std::vector<std::string> splitLines(const std::string& text) {
 class Scratch {
   std::string dir_;
  public:
-  Scratch() { char pattern[] = "/tmp/epofill-test-XXXXXX"; dir_ = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp"; }
+  // No fallback folder: the destructor removes the folder with everything in it.
+  Scratch() { char pattern[] = "/tmp/epofill-test-XXXXXX"; if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp"); dir_ = pattern; }
   ~Scratch() { std::system(("rm -rf " + quote(dir_)).c_str()); }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   const std::string& dir() const { return dir_; }

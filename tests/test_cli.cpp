@@ -153,4 +153,20 @@ TEST(Cli, InputsAndFileSystemFaults) {
   for (const Case& c : cases) runCase(c);
 }
 
+// A day streams through the same few buffers as an hour: the run keeps no more than its window.
+TEST(Cli, MemoryDoesNotGrowWithTheInput) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitized build measures the sanitizer's memory";
+#endif
+  if (!e2e::exists("/usr/bin/time")) GTEST_SKIP() << "/usr/bin/time is not installed";
+  auto peakKiB = [](const std::string& options) {
+    e2e::Scratch scratch;
+    e2e::writeFile(scratch.path("a.obs"), e2e::generate(options));
+    EXPECT_EQ(e2e::runShell(scratch.dir(), "/usr/bin/time -f %M -o mem.txt " + shellCommand(RUN)).status, 0);
+    return std::atol(e2e::readFile(scratch.path("mem.txt")).c_str());
+  };
+  const long hour = peakKiB("--epochs 120"), day = peakKiB("--epochs 2880");
+  EXPECT_LT(std::labs(day - hour), 2048) << "1 hour: " << hour << " KiB, 24 hours: " << day << " KiB";
+}
+
 }  // namespace
