@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs each for a while on the seed corpus.
-#   fuzz/run.sh [SECONDS [TARGET...]]     SECONDS per target (60), TARGETs from: header epoch header3 epoch3 scanargs run
-#                                         crx_decode crx_roundtrip input
-# Build folder: $EPOFILL_FUZZ_BUILD (default build-fuzz). In it: fuzz-seeds/ (rewritten every
-# time), fuzz-corpus/TARGET/ (grows from run to run), fuzz-logs/TARGET.log, and
-# fuzz-findings/TARGET/ with the input of any crash, leak, timeout or out-of-memory.
+# Builds the fuzz targets with clang and runs each for SECONDS (60) on the seed corpus (see README.md).
+#   fuzz/run.sh [SECONDS [TARGET...]]     build folder: $EPOFILL_FUZZ_BUILD (build-fuzz)
 # Exits 1 when a target reports a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,18 +24,7 @@ bash fuzz/make_corpus.sh "$build/fuzz-seeds" >/dev/null
 
 # Longest input tried: shorter inputs run faster and mutate better; a whole run needs room for
 # more than eight epochs (some 600 bytes each for four satellites).
-max_len() {
-  case "$1" in
-    header | header3) echo 8192 ;;
-    epoch | epoch3) echo 16384 ;;
-    scanargs) echo 16384 ;;
-    run) echo 32768 ;;
-    crx_decode) echo 16384 ;;
-    crx_roundtrip) echo 8192 ;;
-    input) echo 16384 ;;
-  esac
-}
-
+declare -A max_len=([header]=8192 [header3]=8192 [crx_roundtrip]=8192 [run]=32768)
 stat_of() { grep -E "^stat::$1:" "$2" | awk '{print $2}'; }
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
@@ -56,7 +41,7 @@ for t in "${targets[@]}"; do
   log="$build/fuzz-logs/$t.log"
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
   status=0
-  "$binary" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=30 -print_final_stats=1 \
+  "$binary" -max_total_time="$seconds" -max_len="${max_len[$t]:-16384}" -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "$build/fuzz-seeds/$t" >"$log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     failed+=("$t")

@@ -1,5 +1,4 @@
-// Helpers of every test: files, a scratch folder, the built program run from a shell, the
-// synthetic-file generator and the real files beside the repository.
+// Helpers of every test: files, a scratch folder, the program run from a shell, generated and real files.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,7 +7,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,24 +21,16 @@ struct Result { int status = -1; std::string out, err; };
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-inline bool exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
+inline bool exists(const std::string& path) { struct stat st {}; return ::stat(path.c_str(), &st) == 0; }
 inline std::string quote(const std::string& word) {
   std::string q = "'";
   for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
-inline std::string padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
+inline std::string padded(std::string text, std::size_t width) { return text.size() < width ? text.append(width - text.size(), ' ') : text; }
 // Lines without their line ends (LF or CR LF); a last line without a line feed counts.
 inline std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -49,18 +42,13 @@ inline std::vector<std::string> splitLines(const std::string& text) {
 
 // A fresh folder, removed at the end.
 class Scratch {
+  std::string dir_;
  public:
-  Scratch() {
-    char pattern[] = "/tmp/epofill-test-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    dir_ = made != nullptr ? made : "/tmp";
-  }
+  // No fallback folder: the destructor removes the folder with everything in it.
+  Scratch() { char pattern[] = "/tmp/epofill-test-XXXXXX"; if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp"); dir_ = pattern; }
   ~Scratch() { std::system(("rm -rf " + quote(dir_)).c_str()); }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_;
 };
 
 // Runs a shell command in the folder, standard input from /dev/null.

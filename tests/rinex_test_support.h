@@ -1,39 +1,22 @@
-// Shared helpers of the RINEX file-layer tests: fatal paths caught in-process, console
-// capture, lines by column.
+// Helpers of the RINEX file-layer tests: fatal paths caught with the console captured, files in memory.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "rinex/rinex.h"
 #include "e2e_support.h"
+#include "rinex/rinex.h"
 
 namespace rinex_test {
 
+using e2e::padded;
 struct FatalCalled {};
-[[noreturn]] inline void throwFatal() { throw FatalCalled{}; }
-
-// Every test may reach a fatal path; it unwinds instead of ending the test program.
-class RinexTest : public testing::Test {
- protected:
-  void SetUp() override { setFatalHandler(throwFatal); }
-  void TearDown() override { setFatalHandler(nullptr); }
-};
-
 struct Outcome { bool fatal = false; std::string out, err; };
 
-inline Outcome captured(const std::function<void()>& action) {
+// From the first call on, a fatal path unwinds (to here, or failing the test) instead of ending the program.
+template <class Action> Outcome captured(const Action& action) {
   Outcome o;
+  setFatalHandler([] { throw FatalCalled{}; });
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  try {
-    action();
-  } catch (const FatalCalled&) {
-    o.fatal = true;
-  }
+  try { action(); } catch (const FatalCalled&) { o.fatal = true; }
   o.err = testing::internal::GetCapturedStderr();
   o.out = testing::internal::GetCapturedStdout();
   return o;
@@ -44,12 +27,21 @@ inline std::string joined(const std::vector<std::string>& lines, const std::stri
   for (const std::string& l : lines) text += l + end;
   return text;
 }
+inline std::string rec(const std::string& data, const std::string& label) { return padded(data, 60) + padded(label, 20); }
 
-inline std::string labelOf(const std::string& line) {
-  std::string label = line.size() > 60 ? line.substr(60) : std::string();
-  return label.erase(label.find_last_not_of(' ') + 1);
+struct Read { RINEXHeader header; std::vector<RINEXEpoch> epochs; std::string written; };
+// The header read from the text (or the one given) and written back, then each record after it as read.
+inline Read readAndWrite(const std::string& text, const RINEXHeader* given = nullptr) {
+  Read r;
+  LineReader in;
+  in.openMemory(text);
+  OutputFile out;
+  out.openMemory();
+  if (given != nullptr) r.header = *given; else readHeader(in, r.header);
+  writeHeader(out, r.header);
+  for (RINEXEpoch e; readEpoch(in, r.header, e) == 1; writeEpoch(out, r.header, e)) r.epochs.push_back(e);
+  r.written = out.contents();
+  return r;
 }
-
-using e2e::padded;
 
 }  // namespace rinex_test
