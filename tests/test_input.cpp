@@ -7,8 +7,7 @@
 
 namespace {
 
-// Runs a shell command in the folder; $EPOFILL is the program.
-e2e::Result sh(const std::string& dir, const std::string& command) {
+e2e::Result sh(const std::string& dir, const std::string& command) {  // in the folder; $EPOFILL is the program
   return e2e::runShell(dir, "EPOFILL=" + e2e::quote(EPOFILL_BINARY) + " timeout 20 sh -c " + e2e::quote(command));
 }
 // Status 1, no output, and the message: standard error's last line, exactly or (ending in ": ") its start.
@@ -29,12 +28,12 @@ void everyWayInAlike(const std::string& plain, const std::string& compact, bool 
                         " && zstd -q -c in.obs >in.zst && (head -c 5000 in.obs | gzip -c && tail -c +5001 in.obs | gzip -c)"
                         " >in.members.gz && " + compactForms).status, 0);  // members: as the program writes .gz
   const e2e::Result ref = sh(s.dir(), "$EPOFILL -i in.obs -o ref.obs -n 5");
-  const std::string ways[] = {"-i in.crx", "-i in.crx.Z", "-i - <in.crx.gz", "cat in.obs |", "cat in.crx.Z |", "-i in.gz",
-                              "-i in.Z", "-i in.bz2", "-i in.xz", "-i in.zst", "-i in.members.gz"};  // a real file: the first 5
-  for (const std::string& way : std::vector<std::string>(ways, ways + (real ? 5 : 11))) {
-    const bool pipe = way.back() == '|';
-    const e2e::Result r = sh(s.dir(), "rm -f out.obs && " + (pipe ? way + " $EPOFILL -i -" : "$EPOFILL " + way) + " -o out.obs -n 5");
-    const std::string size = pipe ? "unknown" : std::to_string(e2e::readFile(s.path(way.substr(way.find_last_of(" <") + 1))).size());
+  const std::string ways[] = {"$EPOFILL -i in.crx", "$EPOFILL -i in.crx.Z", "$EPOFILL -i - <in.crx.gz", "cat in.obs | $EPOFILL -i -",
+                              "cat in.crx.Z | $EPOFILL -i -", "mkfifo f && (cat in.gz >f &) && $EPOFILL -i f", "$EPOFILL -i in.gz",
+                              "$EPOFILL -i in.Z", "$EPOFILL -i in.bz2", "$EPOFILL -i in.xz", "$EPOFILL -i in.zst", "$EPOFILL -i in.members.gz"};
+  for (const std::string& way : std::vector<std::string>(ways, ways + (real ? 5 : 12))) {  // a real file: the first 5
+    const e2e::Result r = sh(s.dir(), "rm -f out.obs && " + way + " -o out.obs -n 5");
+    const std::string size = way[0] != '$' ? "unknown" : std::to_string(e2e::readFile(s.path(way.substr(way.find_last_of(" <") + 1))).size());
     EXPECT_TRUE(r.status == ref.status && r.err == ref.err && e2e::readFile(s.path("out.obs")) == e2e::readFile(s.path("ref.obs")) &&
                 (ref.status || r.out.find("size: " + size + "\n") != std::string::npos)) << way << "\n" << r.out << r.err;
   }
@@ -49,9 +48,10 @@ void everyWayInAlike(const std::string& plain, const std::string& compact, bool 
       {compact.substr(0, compact.find('\n', value) + 1), "in.crx", "-i in.crx.gz", crx + ".gz" + line},
       {gz.substr(0, gz.size() / 2), "in.obs", "-i in.obs", broken}, {gz.substr(0, 10), "in.obs", "-i in.obs", broken},
       {"2.0" + compact.substr(3), "in.obs", "-i in.obs", "Unsupported Compact RINEX version 2.0: in.obs\n"},
-      {plain, "in.obs", "-i - <in.obs -o in.obs", "Output file is the same as the input file: in.obs\n"},  // devices: test_cli
+      {plain, "in.obs", "-i - <in.obs -o in.obs", "Output file is the same as the input file: in.obs\n"},
+      {plain, "in.obs", "-i - </dev/null", "The input is not a regular file: -\n"}, {plain, "in.obs", "-i - <.", "Unable to open file: -\n"},
   };
-  for (const auto& c : std::vector<Refused>(refused, refused + (real ? 3 : 7))) {  // a real file: the compact ones
+  for (const auto& c : std::vector<Refused>(refused, refused + (real ? 3 : 9))) {  // a real file: the compact ones
     e2e::writeFile(s.path(c.file), c.input);
     expectRefused(sh(s.dir(), compactForms + " && $EPOFILL -n 5 " + c.args + " -o out.obs"), "*** ERROR: " + c.err);
     EXPECT_EQ(e2e::readFile(s.path(c.file)), c.input) << c.err << ": the input was changed";
