@@ -1,4 +1,3 @@
-// The fixed-column formatters print exactly what printf prints, without its cost.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,29 +7,26 @@
 
 #include "rinex/fields.h"
 
-// printf's text, except that a value printing as zero has no sign.
-static std::string viaPrintf(double value, int decimals, int width) {
+static std::string viaPrintf(double value, int decimals, int width) {  // printf's, but a zero has no sign
   char text[512];
   std::snprintf(text, sizeof text, "%*.*f", width, decimals, value);
   if (std::strpbrk(text, "123456789ainf") == nullptr) std::snprintf(text, sizeof text, "%*.*f", width, decimals, 0.0);
   return text;
 }
 
-// Random values, near and on ties, field after field as the epoch writer does; edge values at every width.
-TEST(FixedFormat, MatchesPrintf) {
+TEST(FixedFormat, MatchesPrintf) {  // random, near and on ties, field after field as the epoch writer does; edge values
   std::mt19937_64 random(7);
   for (int i = 0; i < 200000; ++i) {
     const uint64_t bits = random();
     double any, scaled = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 90) - 75);
     std::memcpy(&any, &bits, sizeof any);
-    const double values[] = {any, scaled, -scaled, std::round(scaled * 1e3) / 1e3 + 5e-4};
+    const double values[] = {std::isfinite(any) ? any : 1.0, scaled, -scaled, std::round(scaled * 1e3) / 1e3 + 5e-4};
     char line[5 * FIELD_ROOM], *p = line;
     std::string expected;
-    for (int k = 0; k < 4; ++k)
-      if (std::isfinite(values[k])) {
-        p = formatFixed(p, values[k], (i + 7 * k) % 10, 14);
-        expected += viaPrintf(values[k], (i + 7 * k) % 10, 14);
-      }
+    for (int k = 0; k < 4; ++k) {
+      p = formatFixed(p, values[k], (i + 7 * k) % 10, 14);
+      expected += viaPrintf(values[k], (i + 7 * k) % 10, 14);
+    }
     ASSERT_EQ(std::string(line, p), expected) << std::hexfloat << any << " " << scaled;
   }
   const double values[] = {0.0, -0.0, 0.0005, 0.0015, 0.0625, -0.0625, 1e-5, -1e-5, 9.9995, 99999999999.9, 0.5, 1.5, 2.5,
@@ -46,8 +42,7 @@ TEST(FixedFormat, MatchesPrintf) {
     }
 }
 
-// Indicators blank when unset; columns past the line's end read as nothing; decimals only, saturating.
-TEST(Fields, ObservationsWrittenAndFieldsReadByColumn) {
+TEST(Fields, ObservationsWrittenAndFieldsReadByColumn) {  // indicators blank when unset; fields past the end empty; saturating
   const struct { double value; long long lli, strength; const char* text; } rows[] = {
       {-123.456, 1, 9999, "      -123.4561 "}, {20201292.492, 9999, 7, "  20201292.492 7"}, {0.0005, 0, 0, "         0.00100"},
       {1e15, 12, -1, "1000000000000000.00012-1"}, {-0.0, 9999, 9999, "         0.000  "}, {-1e-9, 9999, 9999, "         0.000  "}};
