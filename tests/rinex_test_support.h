@@ -7,6 +7,7 @@
 namespace rinex_test {
 
 using e2e::padded;
+using Lines = std::vector<std::string>;
 struct FatalCalled {};
 struct Outcome { bool fatal = false; std::string out, err; };
 
@@ -22,12 +23,19 @@ template <class Action> Outcome captured(const Action& action) {
   return o;
 }
 
-inline std::string joined(const std::vector<std::string>& lines, const std::string& end = "\n") {
+inline std::string joined(const Lines& lines, const std::string& end = "\n") {
   std::string text;
   for (const std::string& l : lines) text += l + end;
   return text;
 }
 inline std::string rec(const std::string& data, const std::string& label) { return padded(data, 60) + padded(label, 20); }
+// `lines` with `count` of them from `at` on replaced by `inserted`.
+inline Lines spliced(Lines lines, long at, long count, const Lines& inserted = {}) {
+  lines.insert(lines.erase(lines.begin() + at, lines.begin() + at + count), inserted.begin(), inserted.end());
+  return lines;
+}
+// An observation field (F14.3 and the two indicators).
+inline std::string obs(const std::string& value, const std::string& flags = "  ") { return padded("", 14 - value.size()) + value + flags; }
 
 struct Read { RINEXHeader header; std::vector<RINEXEpoch> epochs; std::string written; };
 // The header read from the text (or the one given) and written back, then each record after it as read.

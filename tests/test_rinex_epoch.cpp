@@ -3,11 +3,8 @@
 
 #include "rinex_test_support.h"
 
-using namespace rinex_test;
+namespace rinex_test {
 
-namespace {
-
-using Lines = std::vector<std::string>;
 const std::string TIME = "  1  8 28 12 30 15.5000000", ABSENT(16, ' ');  // columns 1-26; an absent observation
 
 // The records read after a header of this many types, and what is written of them after that header.
@@ -19,8 +16,6 @@ Read readAfterHeader(const std::string& text, int types) {
   r.written.erase(0, readAndWrite("", &h).written.size());
   return r;
 }
-
-std::string obs(const std::string& v, char lli = ' ', char strength = ' ') { return padded("", 14 - v.size()) + v + lli + strength; }
 
 // An epoch line of n satellites G 1, R 2, E 3, S 4, G 5 ... (with the clock field if given), its
 // continuation lines, then `types` observations per satellite, every seventh absent, indicators on some.
@@ -38,7 +33,7 @@ Lines epochLines(const std::string& time, int flag, int n, int types = 0, const 
   for (int s = 0, k = 0; s < n; ++s)
     for (int j = 0; j < types; ++j, ++k) {
       if (j % 5 == 0) lines.emplace_back();
-      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", k % 3 ? ' ' : '1', '0' + k % 10);
+      lines.back() += k % 7 == 6 ? ABSENT : obs(std::to_string(-5000 + 1000 * s + j) + ".125", (k % 3 ? " " : "1") + std::to_string(k % 10));
     }
   return lines;
 }
@@ -49,9 +44,9 @@ TEST(EpochReader, ObservationFieldsFivePerLine) {
   const std::string one = obs("1.000"), two = one + obs("2.000"), six = obs("6.000"), three = ABSENT + ABSENT + ABSENT;
   const std::string five = two + obs("3.000") + obs("4.000") + obs("5.000");
   const struct { int types; std::string data, written; } cases[] = {
-      {1, obs("0.000", '1', '2'), ABSENT}, {1, obs("123.456", ' ', '7'), obs("123.456", ' ', '7')},
-      {1, obs("123.456", 'a', 'b'), obs("123.456", '0', '0')}, {1, "    123456.789\r", obs("123456.789")},  // CR LF
-      {1, obs("7.250", '1', '2') + std::string(300, ' '), obs("7.250", '1', '2')},  // long data lines are read
+      {1, obs("0.000", "12"), ABSENT}, {1, obs("123.456", " 7"), obs("123.456", " 7")},
+      {1, obs("123.456", "ab"), obs("123.456", "00")}, {1, "    123456.789\r", obs("123456.789")},  // CR LF
+      {1, obs("7.250", "12") + std::string(300, ' '), obs("7.250", "12")},  // long data lines are read
       {6, five + "\n" + six, five + "\n" + six}, {6, two + "\n" + six, two + three + "\n" + six},
       {7, one + "\n", one + three + ABSENT + "\n" + ABSENT + ABSENT},  // an empty data line is no blank epoch line
       {12, one + ABSENT + obs("3.000") + "\n" + six + "\n" + ABSENT + obs("12.000"),
@@ -82,4 +77,4 @@ TEST(EpochReader, EventsVerbatimAndEpochsLineForLine) {
   }
 }
 
-}  // namespace
+}  // namespace rinex_test

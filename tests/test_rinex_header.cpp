@@ -3,11 +3,7 @@
 
 #include "rinex_test_support.h"
 
-using namespace rinex_test;
-
-namespace {
-
-using Lines = std::vector<std::string>;
+namespace rinex_test {
 
 const std::string TWELVE = "    12    L1    L2    C1    P1    P2    D1    D2    T1    T2";  // nine of 12 types
 
@@ -80,4 +76,4 @@ TEST(HeaderReader, RecordsReadAndWrittenBackOrRefused) {
   EXPECT_EQ(readAndWrite(joined(lines)).written, joined(expected));
 }
 
-}  // namespace
+}  // namespace rinex_test
