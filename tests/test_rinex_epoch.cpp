@@ -1,14 +1,11 @@
 // The epoch reader and writer: observation fields by column, event records verbatim, epochs line for line.
-#include <cstdio>
-
 #include "rinex_test_support.h"
 
 namespace rinex_test {
 
 const std::string TIME = "  1  8 28 12 30 15.5000000", ABSENT(16, ' ');  // columns 1-26; an absent observation
 
-// The records read after a header of this many types, and what is written of them after that header.
-Read readAfterHeader(const std::string& text, int types) {
+Read readAfterHeader(const std::string& text, int types) {  // and what is written of them after the header
   RINEXHeader h;
   h.observationTypeCount = types;
   h.firstObservation = {2001, 1, 1, 0, 0, 0.0};
@@ -17,17 +14,11 @@ Read readAfterHeader(const std::string& text, int types) {
   return r;
 }
 
-// An epoch line of n satellites G 1, R 2, E 3, S 4, G 5 ... (with the clock field if given), its
-// continuation lines, then `types` observations per satellite, every seventh absent, indicators on some.
+// Epoch and continuation lines of n satellites G 1, R 2, E 3, S 4, G 5 ..., `types` values each, every seventh absent.
 Lines epochLines(const std::string& time, int flag, int n, int types = 0, const std::string& clock = "") {
-  char text[16];
-  std::snprintf(text, sizeof text, "%3d%3d", flag, n);
-  Lines lines = {time + text};
-  for (int i = 0; i < n; ++i) {
-    if (i > 0 && i % 12 == 0) lines.push_back(std::string(32, ' '));
-    std::snprintf(text, sizeof text, "%c%2d", "GRES"[i % 4], i + 1);
-    lines.back() += text;
-  }
+  Lines lines = {time + "  " + std::to_string(flag) + (n < 10 ? "  " : " ") + std::to_string(n)};
+  for (int i = 0; i < n; ++i)
+    (i > 0 && i % 12 == 0 ? lines.emplace_back(32, ' ') : lines.back()) += "GRES"[i % 4] + std::string(i < 9 ? " " : "") + std::to_string(i + 1);
   if (n > 12) lines.back() = padded(lines.back(), 68);
   if (!clock.empty()) lines[0] = padded(lines[0], 68) + clock;
   for (int s = 0, k = 0; s < n; ++s)
@@ -38,8 +29,7 @@ Lines epochLines(const std::string& time, int flag, int n, int types = 0, const 
   return lines;
 }
 
-// Fields of 16 columns, five to a line, read and written back: a value of zero is absent whatever its
-// indicators, an indicator that is no digit reads as 0, blank columns past a line's end are absent.
+// Fields of 16 columns, five a line: zero is absent whatever its indicators, a non-digit indicator is 0, blanks absent.
 TEST(EpochReader, ObservationFieldsFivePerLine) {
   const std::string one = obs("1.000"), two = one + obs("2.000"), six = obs("6.000"), three = ABSENT + ABSENT + ABSENT;
   const std::string five = two + obs("3.000") + obs("4.000") + obs("5.000");
