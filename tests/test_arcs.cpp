@@ -25,11 +25,10 @@ Window makeWindow(int missing = -1) {  // epochs 30 s apart, at u = t / 30 from 
   return w;
 }
 
-// The first `listed` satellites kept; from epoch b on the clock and both codes of the first `moved` move by `step` (1 ms
-// for kJump) times 1, n or 2n - 1 at the n-th epoch (shape 0, 1, 2), every other satellite the other way for sign -1.
-void moveCodes(Window& w, int b, double step, int listed = kPrns, int moved = kPrns, int sign = 1, int shape = 0) {
+// From epoch b: clock and codes of the first `moved` (others opposite for sign -1) move tenths/10 ms x 1, n or 2n - 1 (shape 0-2).
+template <int tenths, int listed = kPrns, int moved = kPrns, int sign = 1, int shape = 0> void moveCodes(Window& w, int b) {
   for (int i = 0, n = 1 - b; i < 8; ++i, ++n) {
-    const double by = n < 1 ? 0.0 : step * (shape == 0 ? 1 : shape == 1 ? n : 2 * n - 1);
+    const double by = n < 1 ? 0.0 : tenths * kJump / 10 * (shape == 0 ? 1 : shape == 1 ? n : 2 * n - 1);
     w[i].numSatellites = listed, w[i].clockOffset += by / kJump * 1e-3;
     for (int s = 0; s < moved * 2; ++s) w[i].satellites[s / 2].obs[1 + s % 2].value += (s / 2 % 2 ? sign : 1) * by;
   }
@@ -45,14 +44,9 @@ const Break kBreaks[] = {
        "  1  8 28 12  0  0.0000000  6 14G 5G 6G 7G 8G 9G10G11G12G13G14G15G16\n" + std::string(32, ' ') + "G 1G17\n"; }, 0, 1, -1, 0, 2},
     {"G2 missing from epoch b", [](Window& w, int b) { w[b].satellites.erase(w[b].satellites.begin() + 1), --w[b].numSatellites; }, 0, 2, -1, -1, 2},
     {"an epoch missing before epoch b", [](Window& w, int b) { w = makeWindow(b); }, 0, 0, -1, 0, 2, true},
-    {"receiver clock reset", [](Window& w, int b) { moveCodes(w, b, kJump); }, 1, 0, -1, 0, 2, true},
-    {"two satellites", [](Window& w, int b) { moveCodes(w, b, kJump, 2); }, 1},
-    {"one satellite", [](Window& w, int b) { moveCodes(w, b, kJump, 1); }, 0},
-    {"one of four", [](Window& w, int b) { moveCodes(w, b, kJump, kPrns, 1); }, 0},
-    {"within the threshold", [](Window& w, int b) { moveCodes(w, b, 0.4 * kJump); }, 0},
-    {"two ways", [](Window& w, int b) { moveCodes(w, b, kJump, kPrns, kPrns, -1); }, 0},
-    {"a ramp: steady after", [](Window& w, int b) { moveCodes(w, b, kJump, kPrns, kPrns, 1, 1); }, 0},
-    {"a growing ramp: beyond the trend on opposite sides", [](Window& w, int b) { moveCodes(w, b, kJump, kPrns, kPrns, 1, 2); }, 0},
+    {"receiver clock reset", moveCodes<10>, 1, 0, -1, 0, 2, true}, {"two satellites", moveCodes<10, 2>, 1}, {"0.4 ms", moveCodes<4>, 0},
+    {"one satellite", moveCodes<10, 1>, 0}, {"one of four", moveCodes<10, kPrns, 1>, 0}, {"two ways", moveCodes<10, kPrns, kPrns, -1>, 0},
+    {"ramp, steady after", moveCodes<10, kPrns, kPrns, 1, 1>, 0}, {"growing ramp: off trend both sides", moveCodes<10, kPrns, kPrns, 1, 2>, 0},
 };
 
 TEST(ArcAware, EachBreakAtEachPlaceOfTheWindow) {
@@ -64,12 +58,10 @@ TEST(ArcAware, EachBreakAtEachPlaceOfTheWindow) {
         kind.make(w, b);
         std::vector<EpochNode> nodes(8);
         for (std::size_t i = 0; i < 8; ++i) nodes[i] = {&w[i], i < 7 ? &nodes[i + 1] : nullptr};
-        ArcCounts counts;
-        GapGenerator generator;
+        ArcCounts counts;  GapGenerator generator;  RINEXEpoch e;  // e: the second new epoch, 20 s after the opening one
         generator.prepare({w[opening].time, nodes.data(), 8, kTypes, 10.0, true, opening, 30, &kCodes, 2, &counts});
         EXPECT_EQ(counts.clockResets, kind.resets);
         if (kind.prn < 0) continue;
-        RINEXEpoch e;  // the second new epoch, 20 s after the opening one
         generator.build(2, e);
         const double u = secondsDifference(e.time, w[0].time) / 30.0, jump = kind.resets && u > b;
         const bool edge = opening == 0 || opening == 6, near = b - opening >= kind.from && b - opening <= kind.to;  // edge: one point on a side

@@ -1,31 +1,22 @@
 // Events that change what is observed split a run into stretches interpolated on their own; other
 // events are copied and interpolated across. Values follow one polynomial before the event and
 // another, 5 km away, after it: a value drawn across the event is off by kilometres.
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <string>
-#include <vector>
 
-#include "e2e_support.h"
-#include "rinex/rinex.h"
+#include "rinex_test_support.h"
 
 namespace {
 
 constexpr int RATE = 30, INCREMENT = 10, SATS = 3, EPOCHS = 20;
 
-std::string record(const std::string& text, const char* label) { return e2e::padded(text, 60) + e2e::padded(label, 20) + "\n"; }
-
-double signal(bool after, int s, int j, double t) {
-  const double h = t / 3600.0;
-  return 2.0e7 + 1.0e5 * s + 1.0e3 * j + 5000.0 * after + (40.0 + s) * 100.0 * h + 0.3 * (s - 2) * h * h;
+std::string record(const std::string& text, const char* label) { return rinex_test::rec(text, label) + "\n"; }
+double signal(bool after, int s, int j, double t) {  // t in seconds
+  return 2.0e7 + 1.0e5 * s + 1.0e3 * j + 5000.0 * after + (40.0 + s) * t / 36.0 + 0.3 * (s - 2) * (t / 3600.0) * (t / 3600.0);
 }
 
+template <class... A> std::string format(const char* f, A... a) { char s[96]; return std::string(s, std::snprintf(s, sizeof s, f, a...)); }
 std::string epochLine(double t) {  // as read; written, it has 80 columns
-  const int minute = static_cast<int>(t) / 60;
-  char line[96];
-  std::snprintf(line, sizeof line, "  1  8 28%3d%3d%11.7f  0  3G 1G 2G 3", minute / 60, minute % 60, t - 60.0 * minute);
-  return line;
+  return format("  1  8 28%3d%3d%11.7f  0  3G 1G 2G 3", int(t) / 3600, int(t) / 60 % 60, std::fmod(t, 60.0));
 }
 
 // The event follows epoch `at` (1-based); from there on each satellite has `types` values.
@@ -36,11 +27,7 @@ std::string build(const Case& c) {
   for (int e = 1; e <= EPOCHS; ++e) {
     text += epochLine((e - 1) * RATE) + "\n";
     for (int s = 1; s <= SATS; ++s) {
-      for (int j = 0; j < (e > c.at ? c.types : 2); ++j) {
-        char field[32];
-        std::snprintf(field, sizeof field, "%14.3f  ", signal(e > c.at && c.seam, s, j, (e - 1) * RATE));
-        text += field;
-      }
+      for (int j = 0; j < (e > c.at ? c.types : 2); ++j) text += format("%14.3f  ", signal(e > c.at && c.seam, s, j, (e - 1) * RATE));
       text += "\n";
     }
     if (e == c.at) text += c.event;
@@ -66,14 +53,11 @@ TEST(Seams, EventsThatChangeTheObservationsFinishTheWindow) {
     e2e::Scratch scratch;
     e2e::writeFile(scratch.path("in.obs"), build(c));
     const e2e::Result r = e2e::runEpofill(scratch.dir(), {"-i", "in.obs", "-o", "out.obs", "-n", std::to_string(INCREMENT)});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, c.err);
+    ASSERT_TRUE(r.status == 0 && r.err == c.err) << r.err;
     const std::string output = e2e::readFile(scratch.path("out.obs"));
-    // The event stands verbatim right after the data of the epoch it followed.
     const std::string next = epochLine(c.seam ? c.at * RATE : (c.at - 1) * RATE + INCREMENT);
-    EXPECT_NE(output.find(c.event + e2e::padded(next, 80) + "\n"), std::string::npos);
-    // Every gap filled but those that close a stretch or lie in a copied one; every value on its stretch's
-    // polynomial, read with the type list in force.
+    EXPECT_NE(output.find(c.event + e2e::padded(next, 80) + "\n"), std::string::npos) << "the event not verbatim after its epoch";
+    // Gaps filled but those that close a stretch or lie in a copied one; values on their stretch's polynomial.
     std::vector<double> want, times;
     for (int e = 1; e <= EPOCHS; ++e)
       for (int k = 0; k < (e == EPOCHS || (c.seam && e <= c.at && (e == c.at || c.at < 8)) ? 1 : RATE / INCREMENT); ++k)
