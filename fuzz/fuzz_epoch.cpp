@@ -14,26 +14,20 @@ constexpr std::size_t HEADER_VARIANTS = 32;
 
 // A complete version 2.10 header with `types` observation types, nine to a line.
 std::string headerText(std::size_t types) {
-  std::string text;
-  auto add = [&text](std::string content, const char* label) {
-    text += content.append(60 - content.size(), ' ') + label + "\n";
-  };
-  for (const auto& [content, label] : {std::pair<const char*, const char*>{"     2.10           OBSERVATION DATA    G (GPS)",
-                                                                          "RINEX VERSION / TYPE"},
-                                      {"fuzz", "PGM / RUN BY / DATE"}, {"FUZZ", "MARKER NAME"}, {"fuzz", "OBSERVER / AGENCY"},
-                                      {"1", "REC # / TYPE / VERS"}, {"1", "ANT # / TYPE"}, {"", "APPROX POSITION XYZ"},
-                                      {"", "ANTENNA: DELTA H/E/N"}, {"     1     1", "WAVELENGTH FACT L1/2"}})
-    add(content, label);
+  using fuzz::headerLine;
+  std::string text = headerLine("     2.10           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE");
+  for (const char* label : {"PGM / RUN BY / DATE", "MARKER NAME", "OBSERVER / AGENCY", "REC # / TYPE / VERS", "ANT # / TYPE"})
+    text += headerLine("fuzz", label);
+  text += headerLine("", "APPROX POSITION XYZ") + headerLine("", "ANTENNA: DELTA H/E/N") +
+          headerLine("     1     1", "WAVELENGTH FACT L1/2");
   static const char* const codes[] = {"L1", "L2", "C1", "P1", "P2", "D1", "D2", "S1", "S2", "C2", "L5"};
   for (std::size_t line = 0; line == 0 || line < types; line += 9) {
     std::string count = std::to_string(types), content = line == 0 ? std::string(6 - count.size(), ' ') + count : "      ";
     for (std::size_t k = line; k < types && k < line + 9; ++k) content += std::string("    ") + codes[k % 11];
-    add(content, "# / TYPES OF OBSERV");
+    text += headerLine(content, "# / TYPES OF OBSERV");
   }
-  add("    30", "INTERVAL");
-  add("  2001     8    28     0     0    0.0000000", "TIME OF FIRST OBS");
-  add("", "END OF HEADER");
-  return text;
+  return text + headerLine("    30", "INTERVAL") + headerLine("  2001     8    28     0     0    0.0000000", "TIME OF FIRST OBS") +
+         headerLine("", "END OF HEADER");
 }
 
 std::array<RINEXHeader, HEADER_VARIANTS> headers;

@@ -11,11 +11,8 @@
 
 namespace {
 
-std::string headerLine(std::string content, const char* label) {
-  return content.append(60 - content.size(), ' ') + label + "\n";
-}
-
 RINEXHeader makeHeader(int types) {
+  using fuzz::headerLine;
   static const char* const codes[] = {"C1C", "L1C", "D1C", "S1C", "C2W", "L2W", "D2W", "S2W", "C5Q", "L5Q"};
   std::string text = headerLine("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE");
   for (const auto& [system, count] : {std::pair<char, int>{'G', types}, {'R', types / 2}, {'E', types + 3}}) {

@@ -57,6 +57,11 @@ inline void setUp() {
 #define FUZZ_INITIALIZE(...) \
   extern "C" int LLVMFuzzerInitialize(int*, char***) { return __VA_ARGS__, 0; }
 
+// A header record: the content padded to column 60, then its label.
+inline std::string headerLine(std::string content, const char* label) {
+  return content.append(60 - content.size(), ' ') + label + "\n";
+}
+
 inline std::string_view bytes(const uint8_t* data, std::size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }

@@ -10,6 +10,7 @@ out="$1"
 targets=(header epoch header3 epoch3 scanargs run crx_decode crx_roundtrip input)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 gen="$root/tools/gen_rinex.py"
+epofill="${EPOFILL:-$root/build/driver/epofill}"  # when built: Compact RINEX seeds from its encoder
 shared="$root/../shared/data"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
@@ -23,6 +24,8 @@ type_byte() {
   [[ "$types" =~ ^[0-9]+$ ]] || types=0
   printf "\\$(printf '%03o' $((64 + types % 32)))"
 }
+# The encoder's Compact RINEX of a file (events, clocks, satellites that leave, missing values).
+add_compact() { [ ! -x "$epofill" ] || "$epofill" -i "$2" -o "$out/crx_decode/$1.crx" -n 30 >/dev/null 2>&1 || true; }
 # A RINEX 2 file as header, epoch and run seeds; one run seed per run byte (octal, comma-separated).
 add_rinex2() {  # name, file, run bytes
   local b
@@ -42,7 +45,7 @@ add_rinex3() {  # name, file
 twelve=L1,L2,C1,P1,P2,D1,D2,S1,S2,C2,L5,T1
 while read -r name runbytes options; do
   eval "python3 \"\$gen\" $options" >"$tmp/$name"
-  add_rinex2 "$name" "$tmp/$name" "$runbytes"
+  add_rinex2 "$name" "$tmp/$name" "$runbytes" && add_compact "$name" "$tmp/$name"
 done <<TABLE
 plain          104,135  --epochs 12
 sats14types12  135      --epochs 10 --sats 14 --types $twelve --clock
@@ -75,10 +78,13 @@ RECORDS
 sed 's/$/\r/' "$out/header/types12" >"$out/header/crlf"
 sed 's/^\(SYNT  *\)MARKER NAME/SYNT MARKER NAME/' "$out/header/plain" >"$out/header/label-inside"
 
-python3 "$gen" --rinex3 --epochs 4 --sats 8 >"$tmp/plain3" && add_rinex3 plain3 "$tmp/plain3"
-python3 "$gen" --rinex3 --epochs 3 --sats 5 --clock >"$tmp/clock3" && add_rinex3 clock3 "$tmp/clock3"
-python3 "$gen" --rinex3 --epochs 4 --sats 6 --drop 1:2 --blank 2:1:3 --no-interval-record >"$tmp/gaps3" &&
-  add_rinex3 gaps3 "$tmp/gaps3"
+while read -r name options; do
+  python3 "$gen" --rinex3 $options >"$tmp/$name" && add_rinex3 "$name" "$tmp/$name" && add_compact "$name" "$tmp/$name"
+done <<TABLE
+plain3 --epochs 10 --sats 8
+clock3 --epochs 9 --sats 5 --clock
+gaps3  --epochs 10 --sats 6 --drop 1:2 --blank 2:1:3 --no-interval-record
+TABLE
 {
   printf 'H> 2001 08 28 00 00 10.0000000  2  0\n'
   printf '>                              4  2\n%-60s%s\n%-60s%s\n' "a" "COMMENT" "R    1 C1C" "SYS / # / OBS TYPES"
@@ -132,35 +138,7 @@ for f in "$shared"/crx/*.[0-9][0-9][dD]; do
   [ -f "$f" ] && head -c 8192 "$f" >"$tmp/crx" && stored_forms "crx-${f##*/}" "$tmp/crx"
 done
 
-# Compact RINEX written by the encoder: events, a clock that stops, satellites that leave, a missing
-# value. The round trip starts from fixed pseudo-random bytes.
-cat >"$out/crx_decode/small-1.0" <<'CRX'
-1.0                 COMPACT RINEX FORMAT                    CRINEX VERS   / TYPE
-fuzz seed                                                   CRINEX PROG / DATE
-     2    L1    C1                                          # / TYPES OF OBSERV
-                                                            END OF HEADER
-& 1  8 28  0  0  0.0000000  0  3G 1G 2G 3
-3&100000
-3&20100000000 3&20101000000 1203
-3&20200000000 3&20201000000 0314
-3&20300000000 3&20301000000 1405
-                3
-30
-31667 31667 0 1
-32500 32500 1 0
-33333 33333 0 1
-&                           4  1
-EVENT                                                       COMMENT
-& 1  8 28  0  1  0.0000000  0  3G 1G 2G 3
-
--1 -1 1 0
- 3&20200000000 0 1
-0 0 1 0
-                3              2     3& &
-3&100090
-1 1 0 1
-0 0 0 1
-CRX
+# The round trip starts from fixed pseudo-random bytes.
 for k in 0 1 2 3 4 5 6 7; do
   python3 -c "import random, sys; random.seed($k); sys.stdout.buffer.write(bytes([$k]) + bytes(random.getrandbits(8) for _ in range(3000)))" \
     >"$out/crx_roundtrip/random-$k"

@@ -52,7 +52,8 @@ TEST(GapGenerator, SatellitesOfAMixedFile) {
         listed += sat.system + std::string(sat.prn < 10 ? "0" : "") + std::to_string(sat.prn);
         for (int j = 0; j < 3; ++j)
           EXPECT_TRUE(sat.obs[j].present == 1 && sat.obs[j].lli == UNSET && sat.obs[j].signalStrength == UNSET &&
-                      std::abs(sat.obs[j].value - signalValue(sat.system, sat.prn, j, 3.0 + k / 3.0)) < 2e-6) << c.name << ": " << listed << " type " << j;
+                      std::abs(sat.obs[j].value - signalValue(sat.system, sat.prn, j, 3.0 + k / 3.0)) < 2e-6)
+              << c.name << ": " << listed << " type " << j;
       }
       EXPECT_EQ(listed, c.slots) << c.name;
     }
