@@ -31,8 +31,7 @@ inline std::string quote(const std::string& word) {
   return q + "'";
 }
 inline std::string padded(std::string text, std::size_t width) { return text.size() < width ? text.append(width - text.size(), ' ') : text; }
-// Lines without their line ends (LF or CR LF); a last line without a line feed counts.
-inline std::vector<std::string> splitLines(const std::string& text) {
+inline std::vector<std::string> splitLines(const std::string& text) {  // without line ends (LF, CR LF); a last line without one counts
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line); lines.push_back(line))
@@ -44,7 +43,6 @@ inline std::vector<std::string> splitLines(const std::string& text) {
 class Scratch {
   std::string dir_;
  public:
-  // No fallback folder: the destructor removes the folder with everything in it.
   Scratch() { char pattern[] = "/tmp/epofill-test-XXXXXX"; if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp"); dir_ = pattern; }
   ~Scratch() { std::system(("rm -rf " + quote(dir_)).c_str()); }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
@@ -56,8 +54,7 @@ inline Result runShell(const std::string& dir, const std::string& command) {
   const std::string out = dir + "/.stdout", err = dir + "/.stderr";
   const int raw = std::system(("cd " + quote(dir) + " && { " + command + "\n} </dev/null >" + quote(out) + " 2>" + quote(err)).c_str());
   Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
-  std::remove(out.c_str());
-  std::remove(err.c_str());
+  std::remove(out.c_str()), std::remove(err.c_str());
   return r;
 }
 inline Result runEpofill(const std::string& dir, std::initializer_list<std::string> args) {
@@ -72,16 +69,12 @@ inline std::string generate(const std::string& options) {
   Scratch scratch;
   return runShell(scratch.dir(), "python3 " + quote(sourcePath("tools/gen_rinex.py")) + " " + options).out;
 }
-// A shell prefix that builds a shared object from C source in the current folder and preloads it
-// into the command that follows: file-system faults faked for the program alone.
+// A shell prefix that preloads a shared object built from C source into the command after it: faults for the program alone.
 inline std::string withPreload(const std::string& source) {
   return "printf %s " + quote(source) + " >fault.c && cc -shared -fPIC -o fault.so fault.c -ldl"
          " && ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=./fault.so ";
 }
 // The folder of real observation files beside the repository, or "" when it is absent.
-inline std::string sharedDataDir() {
-  const std::string dir = sourcePath("../shared/data/rinex");
-  return exists(dir) ? dir : std::string();
-}
+inline std::string sharedDataDir() { return exists(sourcePath("../shared/data/rinex")) ? sourcePath("../shared/data/rinex") : std::string(); }
 
 }  // namespace e2e
