@@ -48,9 +48,12 @@ TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {  // rates of 1 s to 
     time_t from = 0, end = time(epochs);  // the window; -s and -e are given when from is set
     if (!pick(3)) from = time(pick(epochs / 2)) + pick(2), end = time(epochs / 2 + pick(epochs / 2 + 1));
     std::vector<std::vector<int64_t>> coefficients(clockIndex + 1);  // [satellite * types + type], the clock's last
-    for (int c = 0; c <= clockIndex; ++c)  // each term below 4e6 (the clock's below 1 s) for |u| <= 20; b: the bound of term i
-      for (int i = 0, b = c == clockIndex ? 50000000 : 200000000; i <= 7; b = i++ ? std::max(c == clockIndex ? 1 : 3, b / 20) : b)
-        coefficients[c].push_back(i ? pick(2 * b + 1) - b : c == clockIndex ? pick(200001) - 100000 : 50000000000LL + pick(1000000000));
+    for (int c = 0; c <= clockIndex; ++c) {  // each term below 4e6 (the clock's below 1 s) for |u| <= 20; b: the bound of term i
+      const bool isClock = c == clockIndex;
+      coefficients[c].push_back(isClock ? pick(200001) - 100000 : 50000000000LL + pick(1000000000));
+      for (int i = 1, b = isClock ? 50000000 : 200000000; i <= 7; ++i, b = std::max(isClock ? 1 : 3, b / 20))
+        coefficients[c].push_back(pick(2 * b + 1) - b);
+    }
     auto signal = [&](int index, long double seconds) {  // seconds from the first epoch
       long double u = seconds / rate - epochs / 2, v = 0;
       for (std::size_t i = coefficients[index].size(); i-- > 0;) v = v * u + static_cast<long double>(coefficients[index][i]);
@@ -66,7 +69,8 @@ TEST(RunProperty, RandomRatesIncrementsGapsAndSatellites) {  // rates of 1 s to 
         text += (k == 0 ? format("%26s%3d%3d\n", "", 4, lines) : "") + headerLine(format("EVENT AFTER %d LINE %d", after, k), "COMMENT");
       if (after >= 0 && !pick(20))
         text += epochText(time(after), satIds.substr(0, 3), "", 6) + dataLines(types, [](int j) { return format("%14.3f  ", j + 0.5); });
-      return input += text, text;
+      input += text;
+      return text;
     };
     struct Epoch { bool skipped, noClock; std::vector<int> absent; std::string record, events; };  // events: after it
     std::vector<Epoch> at;  // absent[k]: bit j for a missing type j, -1 for a satellite not listed
