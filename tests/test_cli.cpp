@@ -108,6 +108,7 @@ TEST(Cli, CommandLinesInputsAndFileSystemFaults) {
       {"binary", "\x01\x7f" + std::string(200, '\xe9') + "\n", RUN, 1, "Invalid header record: \n" + std::string(80, '?') + "\n", REFUSED},
       {"cut in a data line", s.substr(0, s.rfind("  20200292.49213")), RUN, 0, "\n*** Warning: The input ends inside the epoch of   1  8 28  0  4"
        "   30.00000; the values of its last 1 satellites are missing.\n", SAME, BASE + " --blank 9:2:0,9:2:1"},
+      {"the last line without its line feed", s.substr(0, s.size() - 1), RUN, 0, "", SAME},
       {"a data line of exactly 1048576 characters", edited(E4, E4.substr(0, 32) + std::string(1048576 - 32, ' ') + "\n"), RUN, 0, "", SAME},
       {"a header line of 1048577 characters", edited("Synthetic", std::string(1048577 - 80, ' ') + "Synthetic"), RUN, 1, LONG, REFUSED},
       {"40 digits", edited(E4, "1234567890123456789012345678901234567890\n"), RUN, 0, "", HOLDS, "\n12345678901234.0005678901234567890.00012\n"},
