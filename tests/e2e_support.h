@@ -43,7 +43,11 @@ inline std::vector<std::string> splitLines(const std::string& text) {  // withou
 class Scratch {
   std::string dir_;
  public:
-  Scratch() { char pattern[] = "/tmp/epofill-test-XXXXXX"; if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp"); dir_ = pattern; }
+  Scratch() {
+    char pattern[] = "/tmp/epofill-test-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
+    dir_ = pattern;
+  }
   ~Scratch() { std::system(("rm -rf " + quote(dir_)).c_str()); }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   const std::string& dir() const { return dir_; }

@@ -28,7 +28,8 @@ void expectWholeLines(const e2e::Scratch& dir, const std::string& name, const st
 const char* const FULL_DISK_SOURCE =
     "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <errno.h>\n#include <signal.h>\n#include <stdlib.h>\n#include <unistd.h>\n"
     "ssize_t write(int fd, const void* b, size_t n) {\n  off_t at = fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1, end = atol(getenv(\"LIMIT\"));\n"
-    "  if (getenv(\"TERM_AT\") && at >= atol(getenv(\"TERM_AT\"))) raise(SIGTERM);\n  if (at >= end) return errno = ENOSPC, -1;\n  if (at >= 0 && at + (off_t)n > end) n = (size_t)(end - at);\n"
+    "  if (getenv(\"TERM_AT\") && at >= atol(getenv(\"TERM_AT\"))) raise(SIGTERM);\n  if (at >= end) return errno = ENOSPC, -1;\n"
+    "  if (at >= 0 && at + (off_t)n > end) n = (size_t)(end - at);\n"
     "  return ((ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, \"write\"))(fd, b, n);\n}\n";
 
 // 17 MB whole in every form ("-o -": reports on standard error), or ended by a full disk (in a gzip member or an epoch), SIGTERM,
