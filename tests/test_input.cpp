@@ -11,9 +11,9 @@ e2e::Result sh(const std::string& dir, const std::string& command) {  // in the 
 }
 // Every way in: the plain file's output, messages and stored size ("unknown" from a pipe); refusals, compact ones with the line.
 void everyWayInAlike(const std::string& plain, const std::string& compact, bool real) {
-  if (sh("/tmp", "which gzip compress bzip2 xz zstd").status != 0) GTEST_SKIP() << "needs gzip compress bzip2 xz zstd";
-  const std::string compactForms = "compress -c in.crx >in.crx.Z && gzip -c in.crx >in.crx.gz";
   e2e::Scratch s;
+  if (sh(s.dir(), "which gzip compress bzip2 xz zstd").status != 0) GTEST_SKIP() << "needs gzip compress bzip2 xz zstd";
+  const std::string compactForms = "compress -c in.crx >in.crx.Z && gzip -c in.crx >in.crx.gz";
   e2e::writeFile(s.path("in.obs"), plain), e2e::writeFile(s.path("in.crx"), compact);
   ASSERT_EQ(sh(s.dir(), "gzip -nc in.obs >in.gz && compress -c in.obs >in.Z && bzip2 -c in.obs >in.bz2 && xz -c in.obs >in.xz"
                         " && zstd -q -c in.obs >in.zst && (head -c 5000 in.obs | gzip -c && tail -c +5001 in.obs | gzip -c)"
