@@ -46,8 +46,8 @@ const Break kBreaks[] = {
     {"an epoch missing before epoch b", [](Window& w, int b) { w = makeWindow(b); }, 0, 0, -1, 0, 2, true},
     {"receiver clock reset", moveCodes<10>, 1, 0, -1, 0, 2, true}, {"two satellites", moveCodes<10, 2>, 1}, {"0.4 ms", moveCodes<4>, 0},
     {"one satellite", moveCodes<10, 1>, 0}, {"one of four", moveCodes<10, kPrns, 1>, 0}, {"two ways", moveCodes<10, kPrns, kPrns, -1>, 0},
-    {"reset, G3 missing and G4's C1 blank after it", [](Window& w, int b) {
-       moveCodes<10>(w, b), w[b].satellites[3].obs[1] = {}, w[b].satellites.erase(w[b].satellites.begin() + 2), --w[b].numSatellites; }, 1},
+    {"reset backwards, G3 missing and G4's C1 blank after it", [](Window& w, int b) {
+       moveCodes<-10>(w, b), w[b].satellites[3].obs[1] = {}, w[b].satellites.erase(w[b].satellites.begin() + 2), --w[b].numSatellites; }, 1},
     {"ramp, steady after", moveCodes<10, kPrns, kPrns, 1, 1>, 0}, {"growing ramp: off trend both sides", moveCodes<10, kPrns, kPrns, 1, 2>, 0},
 };
 
