@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -31,6 +32,12 @@ inline std::string quote(const std::string& word) {
   return q + "'";
 }
 inline std::string padded(std::string text, std::size_t width) { return text.size() < width ? text.append(width - text.size(), ' ') : text; }
+// printf into a string of whatever length the text takes.
+template <class... Args> std::string format(const char* pattern, Args... args) {
+  std::string text(static_cast<std::size_t>(std::snprintf(nullptr, 0, pattern, args...)), '\0');
+  std::snprintf(text.data(), text.size() + 1, pattern, args...);
+  return text;
+}
 inline std::vector<std::string> splitLines(const std::string& text) {  // without line ends (LF, CR LF); a last line without one counts
   std::vector<std::string> lines;
   std::istringstream in(text);

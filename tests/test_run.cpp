@@ -11,10 +11,7 @@
 
 namespace {
 
-template <typename... Args> std::string format(const char* pattern, Args... args) {
-  char text[512];
-  return std::snprintf(text, sizeof text, pattern, args...), std::string(text);
-}
+using e2e::format;
 std::string calendar(time_t t, const char* pattern, int yearModulo = 10000) {  // the C library's, not the program's
   const std::tm c = *std::gmtime(&t);
   return format(pattern, (c.tm_year + 1900) % yearModulo, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min, double(c.tm_sec));

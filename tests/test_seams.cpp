@@ -14,7 +14,7 @@ double signal(bool after, int s, int j, double t) {  // t in seconds
   return 2.0e7 + 1.0e5 * s + 1.0e3 * j + 5000.0 * after + (40.0 + s) * t / 36.0 + 0.3 * (s - 2) * (t / 3600.0) * (t / 3600.0);
 }
 
-template <class... A> std::string format(const char* f, A... a) { char s[96]; return std::string(s, std::snprintf(s, sizeof s, f, a...)); }
+using e2e::format;
 std::string epochLine(double t) {  // as read; written, it has 80 columns
   return format("  1  8 28%3d%3d%11.7f  0  3G 1G 2G 3", int(t) / 3600, int(t) / 60 % 60, std::fmod(t, 60.0));
 }
